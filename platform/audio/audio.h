@@ -1,0 +1,172 @@
+// audio.h - the tutor's own sample-playback library.
+//
+// Promises: a system with a fixed number of channels (one voice each), sounds decoded
+// once from WAV files at creation, channel groups with a volume, and sample-accurate
+// starts: every play request is stamped with the time it is made and starts at the
+// output frame that matches that time plus one constant latency.
+//
+// Threads: create, init, createSound, createChannelGroup, getChannel, setChannelGroup and
+// release are called from one controlling thread (the main thread). After init, playSound
+// and ChannelGroup::setVolume may be called from one other thread (the playback thread)
+// while the output's own thread mixes; they never block. release must not overlap any
+// other call.
+//
+// Ownership: the System owns every Sound, Channel and ChannelGroup it hands out; callers
+// hold plain pointers that stay valid until System::release, which also frees the System.
+//
+// Result codes: every call returns a Result; Ok (0) is success. errorString gives the
+// text for any code, "No errors." for Ok and "Unknown error." for a code it does not know.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace audio {
+
+enum Result : int {
+    Ok = 0,
+    ErrInvalidParam = 1,     // a null pointer, a bad index or a bad count
+    ErrNotInitialized = 2,   // the system has not been initialised (or init was called twice)
+    ErrFileNotFound = 3,     // the WAV file does not exist or cannot be opened
+    ErrFileBad = 4,          // the file exists but is not a sound the library can decode
+    ErrOutputInit = 5,       // no output could be started, not even the silent one
+    ErrMemory = 6,           // storage for a sound or the mixer could not be obtained
+    ErrResample = 7,         // the sample-rate conversion failed
+    ErrChannelGroup = 8,     // a group operation on an unknown or released group
+    ErrFileTruncated = 9,    // the WAV file ends before the sound its header announces
+    ErrBusy = 10,            // too many play requests are waiting for the audio thread
+};
+
+// Text for a result code; never null.
+const char* errorString(int result);
+
+// Mode bits for System::createSound. The tutor passes LoopOff | Mode2D | Hardware (0x29);
+// every sound plays once per trigger.
+constexpr unsigned LoopOff = 0x01;
+constexpr unsigned Mode2D = 0x08;
+constexpr unsigned Hardware = 0x20;
+
+// Flags for System::init.
+constexpr unsigned InitNormal = 0;
+
+// Channel index for playSound: play on the channel the caller passes in *channel.
+constexpr int ChannelReuse = -2;
+
+class Sound;
+class Channel;
+class ChannelGroup;
+class System;
+
+// Creates a system; *system receives it (null on failure).
+Result systemCreate(System** system);
+
+class ChannelGroup {
+public:
+    // Loudness of every channel bound to the group, clamped to 0.0 .. 1.0. Ramped on the
+    // audio thread over one block, so changes make no zipper noise.
+    Result setVolume(float volume);
+    Result getVolume(float* volume) const;
+
+protected:
+    ChannelGroup() = default;
+    ~ChannelGroup() = default;
+};
+
+class Channel {
+public:
+    // Routes the channel through the group (null: through no group, at unit gain).
+    Result setChannelGroup(ChannelGroup* group);
+    // The channel's index in the system.
+    Result getIndex(int* index) const;
+
+protected:
+    Channel() = default;
+    ~Channel() = default;
+};
+
+class Sound {
+public:
+    // Length in output frames after decoding and rate conversion.
+    Result getLengthFrames(std::size_t* frames) const;
+
+protected:
+    Sound() = default;
+    ~Sound() = default;
+};
+
+class System {
+public:
+    // Opens the output (see OutputKind below) with maxChannels voices. flags: InitNormal.
+    // extraDriverData is unused and must be null.
+    Result init(int maxChannels, unsigned flags, void* extraDriverData);
+    // Decodes the whole WAV file now, to the output's format and rate.
+    // exinfo is unused and must be null.
+    Result createSound(const char* path, unsigned mode, void* exinfo, Sound** sound);
+    Result createChannelGroup(const char* name, ChannelGroup** group);
+    Result getChannel(int index, Channel** channel);
+    // channelIndex: ChannelReuse to play on *channel (which must hold a channel of this
+    // system), or 0 .. maxChannels-1. Starts sound on that channel, cutting off (with a
+    // short fade) what it was playing. *channel receives the channel used.
+    // paused must be false: there is no call to resume a paused channel.
+    Result playSound(int channelIndex, Sound* sound, bool paused, Channel** channel);
+    // Stops the output and frees every sound, channel, group and the system itself.
+    Result release();
+
+protected:
+    System() = default;
+    ~System() = default;
+};
+
+// ---------------------------------------------------------------------------------------
+// Output selection, for the program, tests and benchmarks.
+//
+// A system's output is chosen when init runs, from the process-wide default below:
+//   Device:  SDL2's audio device; when none can be opened, the silent output instead.
+//   Silent:  no device; the mixer runs on its own thread, paced by the steady clock.
+//   Offline: no thread; the mixer runs only when offlineRender is called, on a virtual
+//            clock that the caller sets.
+enum class OutputKind { Device, Silent, Offline };
+
+void setDefaultOutput(OutputKind kind);
+OutputKind defaultOutput();
+
+// Which output the system actually runs (after a fallback from Device to Silent, Silent).
+OutputKind outputKind(const System* system);
+int outputSampleRate(const System* system);
+
+// Offline output: sets the virtual clock (seconds) that stamps play requests, and renders
+// the next frames of interleaved stereo float into out. Main or test thread only.
+void offlineSetTime(System* system, double seconds);
+Result offlineRender(System* system, float* out, std::size_t frames);
+
+// Silent output: when capture is on, everything the mixer renders (interleaved stereo
+// float) is kept, up to maxFrames (allocated when capture is switched on, never on the
+// audio thread), for measurements. silentTakeCapture moves what was kept out.
+Result silentSetCapture(System* system, std::size_t maxFrames);
+std::vector<float> silentTakeCapture(System* system);
+
+// The clock that stamps play requests on the Device and Silent outputs: seconds on the
+// steady clock by default. Tests that drive time themselves may replace it process-wide
+// (before init) with a function that is safe to call from any thread; null restores it.
+using ClockFunction = double (*)();
+void setClock(ClockFunction now);
+
+// ---------------------------------------------------------------------------------------
+// Test-facing inspection and switches (main or test thread).
+
+// Frames the mixer renders per block, and the constant latency (in frames) added to the
+// frame that matches a play request's time stamp.
+int outputBlockFrames(const System* system);
+int outputLatencyFrames(const System* system);
+
+// When on, every play request starts at the first frame of the block in which the mixer
+// receives it instead of at its stamped frame (the naive behaviour, kept as a baseline for
+// measurements).
+void setQuantizeStarts(System* system, bool on);
+
+// Play requests that reached the mixer after their stamped frame had been rendered; they
+// started at the first frame still to come.
+std::size_t lateStarts(const System* system);
+
+}  // namespace audio

@@ -1,0 +1,35 @@
+#include <cmath>
+
+#include "decoder.h"
+
+namespace audio {
+
+void toStereo(const float* in, std::size_t frames, int channels, float* out) {
+    for (std::size_t i = 0; i < frames; ++i) {
+        const float left = in[i * channels];
+        const float right = channels > 1 ? in[i * channels + 1] : left;
+        out[2 * i] = left;
+        out[2 * i + 1] = right;
+    }
+}
+
+std::vector<float> resampleLinear(const std::vector<float>& stereo, std::size_t frames,
+                                  int inRate, int outRate, std::size_t* outFrames) {
+    const double step = static_cast<double>(inRate) / outRate;
+    const auto count = static_cast<std::size_t>(std::llround(frames / step));
+    std::vector<float> out(count * 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double position = i * step;
+        const auto index = static_cast<std::size_t>(position);
+        const float frac = static_cast<float>(position - index);
+        for (int side = 0; side < 2; ++side) {
+            const float a = index < frames ? stereo[2 * index + side] : 0.0f;
+            const float b = index + 1 < frames ? stereo[2 * (index + 1) + side] : 0.0f;
+            out[2 * i + side] = a + (b - a) * frac;
+        }
+    }
+    *outFrames = count;
+    return out;
+}
+
+}  // namespace audio

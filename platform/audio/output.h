@@ -1,0 +1,37 @@
+// output.h - where the mixer's blocks go: a sound device or a silent, clock-paced thread.
+//
+// Promises: an Output calls its RenderTarget from its own thread, once per block, with
+// interleaved stereo float to fill and the clock time (clockNow) at which the block is
+// asked for, from start() until stop() returns. stop() is idempotent and the destructor
+// stops. sampleRate() and blockFrames() are fixed once the output is opened.
+//
+// Threads: open, start, stop and the destructor run on the main thread; the render target
+// runs on the output's thread and must not block, allocate or log.
+// Ownership: the caller owns the Output; the Output does not own the render target.
+#pragma once
+
+#include <memory>
+
+#include "audio.h"
+
+namespace audio {
+
+struct RenderTarget {
+    void (*render)(void* user, float* out, int frames, double now) = nullptr;
+    void* user = nullptr;
+};
+
+class Output {
+public:
+    virtual ~Output() = default;
+    virtual int sampleRate() const = 0;
+    virtual int blockFrames() const = 0;
+    virtual Result start() = 0;
+    virtual void stop() = 0;
+};
+
+// The platform's sound device (SDL2 on Linux, waveOut on Windows), asked for float stereo at
+// rate with blocks of blockFrames; null when there is no device to open.
+std::unique_ptr<Output> openDeviceOutput(RenderTarget target, int rate, int blockFrames);
+
+}  // namespace audio
