@@ -362,10 +362,13 @@ def note_glyph(sym, highlight, bg=BLACK):
         ink, hole = base, bg
     if sym in "dD":
         r = 8.8 if accent else 6.0
-        if accent:
-            L.ellipse(10, 10, r, r, fill=CREAM if not highlight else ink)
-            L.ellipse(10, 10, r - 1.4, r - 1.4, fill=ink if not highlight else tuple(int(c * 0.6) for c in base))
-            L.ellipse(7.6, 7.6, 2.4, 2.4, fill=tuple(min(255, c + 70) for c in ink) if not highlight else ink)
+        if accent and not highlight:  # bigger, with a cream outline and a sheen
+            L.ellipse(10, 10, r, r, fill=CREAM)
+            L.ellipse(10, 10, r - 1.4, r - 1.4, fill=ink)
+            L.ellipse(7.6, 7.6, 2.4, 2.4, fill=tuple(min(255, c + 70) for c in ink))
+        elif accent:  # inverted: dark disc with a ring in the tile colour
+            L.ellipse(10, 10, r, r, fill=ink)
+            L.ellipse(10, 10, r - 2.2, r - 2.2, outline=hole, width=1.2)
         else:
             L.ellipse(10, 10.5, r, r, fill=ink)
             L.ellipse(8, 8.5, 2.0, 2.0, fill=tuple(min(255, c + 60) for c in ink) if not highlight else ink)
