@@ -341,7 +341,7 @@ def letters_sheet(cell, pt, top, bottom):
     letters = "ABCDEFGHIJKLMN" + "OPQRSTUVWXYZ"
     for i, ch in enumerate(letters):
         row, col = divmod(i, 14)
-        glyph = gradient_text((cell, cell), ch, BOLD, pt, top, bottom, bg=BLACK,
+        glyph = gradient_text((cell, cell), ch, COND, pt, top, bottom, bg=BLACK,
                               pos=(cell / 2, cell / 2 + (1 if cell >= 30 else 0.5)))
         img.paste(glyph, (col * cell, row * cell))
     return img  # row 1 column 12 (space) and column 13 stay black
