@@ -35,10 +35,8 @@ Result Mixer::init(const MixerConfig& config) {
         for (int i = 0; i < config.channels; ++i) channelGroup_[i].store(-1);
         for (int i = 0; i < config.groups; ++i) groupTarget_[i].store(1.0f);
         channels_.assign(config.channels, ChannelState{});
-        groupGain_.assign(config.groups, 1.0f);
-        groupEnd_.assign(config.groups, 1.0f);
-        rampStart_.assign(config.channels, 1.0f);
-        rampStep_.assign(config.channels, 0.0f);
+        groups_.assign(config.groups, GroupRamp{});
+        channelRamp_.assign(config.channels, GroupRamp{});
         starts_.assign(kMaxPendingStarts, Start{});
     } catch (const std::bad_alloc&) {
         return ErrMemory;
@@ -84,7 +82,9 @@ void Mixer::takeRequests() {
     const bool quantize = quantize_.load(std::memory_order_relaxed);
     Request request;
     while (requests_.pop(&request)) {
-        std::int64_t frame = blockStart_;
+        // The naive baseline: the next block boundary at or after the current position.
+        const std::int64_t block = config_.blockFrames;
+        std::int64_t frame = (blockStart_ + block - 1) / block * block;
         if (!quantize) {
             const double exact = config_.virtualClock ? request.stamp * config_.sampleRate
                                                       : clock_.frameAt(request.stamp);
@@ -124,14 +124,16 @@ void Mixer::startVoice(int channel, const SoundData* sound) {
 void Mixer::mixSegment(float* out, int from, int to) {
     for (int c = 0; c < config_.channels; ++c) {
         ChannelState& state = channels_[c];
-        const float rampStart = rampStart_[c];
-        const float rampStep = rampStep_[c];
+        const GroupRamp& ramp = channelRamp_[c];
+        const auto gainAt = [&ramp](int i) {
+            return ramp.gain + ramp.step * static_cast<float>(std::min(i + 1, ramp.remaining));
+        };
         if (Voice& v = state.voice; v.sound) {
             const float* samples = v.sound->samples.data();
             const std::size_t length = v.sound->frames;
             int i = from;
             for (; i < to && v.position < length; ++i, ++v.position) {
-                const float gain = rampStart + rampStep * static_cast<float>(i + 1);
+                const float gain = gainAt(i);
                 out[2 * i] += samples[2 * v.position] * gain;
                 out[2 * i + 1] += samples[2 * v.position + 1] * gain;
             }
@@ -143,8 +145,7 @@ void Mixer::mixSegment(float* out, int from, int to) {
             const float fadeStep = 1.0f / static_cast<float>(fadeFrames_ + 1);
             int i = from;
             for (; i < to && t.position < length && t.fade > 0; ++i, ++t.position, --t.fade) {
-                const float gain = (rampStart + rampStep * static_cast<float>(i + 1)) *
-                                   fadeStep * static_cast<float>(t.fade);
+                const float gain = gainAt(i) * fadeStep * static_cast<float>(t.fade);
                 out[2 * i] += samples[2 * t.position] * gain;
                 out[2 * i + 1] += samples[2 * t.position + 1] * gain;
             }
@@ -156,21 +157,20 @@ void Mixer::mixSegment(float* out, int from, int to) {
 void Mixer::renderBlock(float* out, int frames) {
     takeRequests();
 
-    // Group ramps for this block: from the gain reached so far to the current target.
+    // Group ramps: a new target starts a linear ramp of blockFrames frames from the gain
+    // reached so far, whatever lengths the block is rendered in.
     for (int g = 0; g < config_.groups; ++g) {
-        groupEnd_[g] = groupTarget_[g].load(std::memory_order_acquire);
+        GroupRamp& ramp = groups_[g];
+        const float target = groupTarget_[g].load(std::memory_order_acquire);
+        if (target != ramp.target) {
+            ramp.target = target;
+            ramp.step = (target - ramp.gain) / static_cast<float>(config_.blockFrames);
+            ramp.remaining = config_.blockFrames;
+        }
     }
     for (int c = 0; c < config_.channels; ++c) {
         const int group = channelGroup_[c].load(std::memory_order_acquire);
-        if (group < 0) {
-            rampStart_[c] = 1.0f;
-            rampStep_[c] = 0.0f;
-            continue;
-        }
-        const float from = groupGain_[group];
-        const float to = groupEnd_[group];
-        rampStart_[c] = from;
-        rampStep_[c] = (to - from) / static_cast<float>(frames);
+        channelRamp_[c] = group < 0 ? GroupRamp{} : groups_[group];
     }
 
     std::memset(out, 0, sizeof(float) * 2 * static_cast<std::size_t>(frames));
@@ -191,7 +191,12 @@ void Mixer::renderBlock(float* out, int frames) {
     }
 
     for (int i = 0; i < 2 * frames; ++i) out[i] = softLimit(out[i]);
-    std::copy(groupEnd_.begin(), groupEnd_.end(), groupGain_.begin());
+    for (GroupRamp& ramp : groups_) {
+        const int steps = std::min(ramp.remaining, frames);
+        ramp.gain += ramp.step * static_cast<float>(steps);
+        ramp.remaining -= steps;
+        if (ramp.remaining == 0) ramp.gain = ramp.target;
+    }
     blockStart_ = blockEnd;
 }
 

@@ -75,6 +75,12 @@ private:
         std::size_t position = 0;
         int fade = 0;  // frames of fade left; tails only
     };
+    struct GroupRamp {
+        float gain = 1.0f;    // reached at the start of the piece being rendered
+        float target = 1.0f;
+        float step = 0.0f;    // per frame
+        int remaining = 0;    // frames of ramp left
+    };
     struct ChannelState {
         Voice voice;
         Voice tail;  // the cut-off voice, fading out
@@ -96,10 +102,8 @@ private:
 
     // Audio thread only.
     std::vector<ChannelState> channels_;
-    std::vector<float> groupGain_;    // gain reached at the end of the last block
-    std::vector<float> groupEnd_;     // gain to reach at the end of this block
-    std::vector<float> rampStart_;    // per channel, this block
-    std::vector<float> rampStep_;
+    std::vector<GroupRamp> groups_;       // by group id
+    std::vector<GroupRamp> channelRamp_;  // each channel's group ramp for this piece
     std::vector<Start> starts_;       // pending starts, sorted by frame then order
     std::size_t startCount_ = 0;
     std::uint64_t order_ = 0;
