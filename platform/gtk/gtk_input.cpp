@@ -1,0 +1,114 @@
+// Input: the pointer's global position and left button come from the seat's pointer device
+// (so a button released outside the window reads as released); keys are tracked from the
+// window's key events, which also become WM_KEYDOWN with the Windows virtual-key code.
+#include <array>
+
+#include "platform/common/backend.h"
+#include "platform/gtk/gtk_native.h"
+
+namespace platform::gtk {
+namespace {
+
+std::array<bool, 256> keysDown{};
+
+GdkDevice* pointerDevice() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkSeat* seat = display ? gdk_display_get_default_seat(display) : nullptr;
+    return seat ? gdk_seat_get_pointer(seat) : nullptr;
+}
+
+GdkModifierType pointerButtons() {
+    GdkDevice* pointer = pointerDevice();
+    GdkScreen* screen = gdk_screen_get_default();
+    GdkWindow* root = screen ? gdk_screen_get_root_window(screen) : nullptr;
+    GdkModifierType mask = GdkModifierType(0);
+    if (pointer && root) gdk_device_get_state(pointer, root, nullptr, &mask);
+    return mask;
+}
+
+}  // namespace
+
+int virtualKeyOf(guint keyval) {
+    guint upper = gdk_keyval_to_upper(keyval);
+    if (upper >= GDK_KEY_A && upper <= GDK_KEY_Z) return int('A' + (upper - GDK_KEY_A));
+    if (keyval >= GDK_KEY_0 && keyval <= GDK_KEY_9) return int('0' + (keyval - GDK_KEY_0));
+    if (keyval >= GDK_KEY_KP_0 && keyval <= GDK_KEY_KP_9) return 0x60 + int(keyval - GDK_KEY_KP_0);
+    if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F24) return 0x70 + int(keyval - GDK_KEY_F1);
+    switch (keyval) {
+        case GDK_KEY_Escape: return VK_ESCAPE;
+        case GDK_KEY_Return:
+        case GDK_KEY_KP_Enter: return VK_RETURN;
+        case GDK_KEY_space: return VK_SPACE;
+        case GDK_KEY_BackSpace: return 0x08;
+        case GDK_KEY_Tab:
+        case GDK_KEY_ISO_Left_Tab: return 0x09;
+        case GDK_KEY_Shift_L:
+        case GDK_KEY_Shift_R: return 0x10;
+        case GDK_KEY_Control_L:
+        case GDK_KEY_Control_R: return 0x11;
+        case GDK_KEY_Alt_L:
+        case GDK_KEY_Alt_R: return 0x12;
+        case GDK_KEY_Pause: return 0x13;
+        case GDK_KEY_Page_Up: return 0x21;
+        case GDK_KEY_Page_Down: return 0x22;
+        case GDK_KEY_End: return 0x23;
+        case GDK_KEY_Home: return 0x24;
+        case GDK_KEY_Left: return 0x25;
+        case GDK_KEY_Up: return 0x26;
+        case GDK_KEY_Right: return 0x27;
+        case GDK_KEY_Down: return 0x28;
+        case GDK_KEY_Insert: return 0x2D;
+        case GDK_KEY_Delete: return 0x2E;
+        default: return 0;
+    }
+}
+
+gboolean keyPressed(GtkWidget*, GdkEventKey* event, gpointer data) {
+    auto* native = static_cast<NativeWindow*>(data);
+    int virtualKey = virtualKeyOf(event->keyval);
+    if (virtualKey) {
+        keysDown[virtualKey] = true;
+        if (findWindow(native->handle))
+            postMessage(native->handle, WM_KEYDOWN, WPARAM(virtualKey), 1);
+    }
+    // GTK goes on with the event, so menu mnemonics and F10 keep working.
+    return FALSE;
+}
+
+gboolean keyReleased(GtkWidget*, GdkEventKey* event, gpointer) {
+    int virtualKey = virtualKeyOf(event->keyval);
+    if (virtualKey) keysDown[virtualKey] = false;
+    return FALSE;
+}
+
+gboolean focusLost(GtkWidget*, GdkEventFocus*, gpointer) {
+    // Releases that happen elsewhere never reach the window.
+    keysDown.fill(false);
+    return FALSE;
+}
+
+}  // namespace platform::gtk
+
+namespace platform::backend {
+
+SHORT asyncKeyState(int virtualKey) {
+    if (!gtk::ensureStarted() || virtualKey < 0 || virtualKey > 255) return 0;
+    bool down = false;
+    if (virtualKey == VK_LBUTTON)
+        down = gtk::pointerButtons() & GDK_BUTTON1_MASK;
+    else if (virtualKey == VK_RBUTTON)
+        down = gtk::pointerButtons() & GDK_BUTTON3_MASK;
+    else
+        down = gtk::keysDown[virtualKey];
+    return down ? static_cast<SHORT>(0x8000) : 0;
+}
+
+POINT cursorPos() {
+    GdkDevice* pointer = gtk::ensureStarted() ? gtk::pointerDevice() : nullptr;
+    if (!pointer) return POINT{0, 0};
+    int x = 0, y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    return POINT{x, y};
+}
+
+}  // namespace platform::backend
