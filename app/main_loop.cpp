@@ -1,0 +1,65 @@
+// The program entry and its loop.
+#include "app/main_loop.h"
+
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "app/app_window.h"
+#include "app/resource_ids.h"
+#include "tutor/tutor_app.h"
+
+void enterDataFolder() {
+    char path[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return;
+    std::string folder(path, length);
+    size_t slash = folder.find_last_of("/\\");
+    if (slash == std::string::npos) return;
+    folder.resize(slash + 1);
+    DWORD attributes = GetFileAttributesA((folder + "images").c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        SetCurrentDirectoryA(folder.c_str());
+}
+
+void runMainLoop() {
+    MSG msg;
+    for (;;) {
+        if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) break;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+            continue;
+        }
+        if (!appWindow.frameDue()) continue;
+        appWindow.clearBackBuffer();
+        tutorApp->update(appWindow.frameTime);
+        appWindow.present();
+    }
+}
+
+int tabladexMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    enterDataFolder();
+
+    WindowDesc description;
+    description.title = "Viri Brenmoor Tabladex - BETA v.92";
+    description.style = WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU;
+    description.exStyle = WS_EX_APPWINDOW;
+    description.width = 600;
+    description.height = 480;
+    description.menuId = IDR_MAINMENU;
+    if (!appWindow.create(instance, description)) return 1;
+    appWindow.setFrameRate(45);
+
+    tutorApp = new (std::nothrow) TutorApp();
+    if (!tutorApp || !tutorApp->startUp()) return 1;
+
+    runMainLoop();
+
+    if (tutorApp) {
+        tutorApp->shutDown();
+        delete tutorApp;
+        tutorApp = nullptr;
+    }
+    return 0;
+}

@@ -1,0 +1,19 @@
+// main_loop.h - the program: creates the window and the tutor, runs the message and frame
+// loop until the window is closed, and shuts the tutor down. Returns the exit code: 0 after
+// a normal end, 1 when the window or the tutor could not start.
+//
+// Threads: the main thread. Called once per process by the platform's entry point.
+#pragma once
+
+#include "platform/win_api.h"
+
+int tabladexMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
+                 int showCommand);
+
+// The loop alone (used by tabladexMain and by tests that build the window themselves):
+// messages first, then a frame whenever one is due, until WM_QUIT.
+void runMainLoop();
+
+// Makes the folder that holds the program's data the current directory: the program's own
+// folder when images/ lies there, otherwise the current directory stays.
+void enterDataFolder();

@@ -1,0 +1,89 @@
+// The menu commands: open a rhythm or playlist, exit, show or hide the notation, help, and
+// the About panel.
+#include "app/menu_commands.h"
+
+#include <cstring>
+
+#include "app/app_window.h"
+#include "app/resource_ids.h"
+#include "tutor/tutor_app.h"
+
+namespace {
+
+// Shows the open-file dialog for one kind of file. Playback pauses while the learner
+// chooses (or resumes, if it was paused); a cancel starts it again.
+void chooseFile(const char* filter, const char* title, const char* defaultExtension,
+                bool& requested) {
+    if (tutorApp) tutorApp->togglePause();
+    OPENFILENAMEA ofn;
+    std::memset(&ofn, 0, sizeof ofn);
+    ofn.lStructSize = 76;
+    ofn.hwndOwner = appWindow.window;
+    ofn.lpstrFilter = filter;
+    ofn.nFilterIndex = 0;
+    ofn.lpstrFile = selectedPath;
+    ofn.nMaxFile = selectedPathSize;
+    ofn.lpstrInitialDir = "rhythms";
+    ofn.lpstrTitle = title;
+    ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+    ofn.lpstrDefExt = defaultExtension;
+    selectedPath[0] = '\0';
+    if (GetOpenFileNameA(&ofn)) {
+        requested = true;
+    } else if (tutorApp) {
+        tutorApp->start();
+    }
+}
+
+// Filter lists: description and pattern pairs, closed by one more zero byte.
+const char rhythmFilter[] = "Brenmoor Rhythm File\0*.krf\0Text File\0*.txt\0";
+const char playlistFilter[] = "Rhythm Playlist\0*.krp\0Text File\0*.txt\0";
+
+}  // namespace
+
+void runMenuCommand(int commandId) {
+    switch (commandId) {
+        case ID_FILE_OPENRHYTHM:
+            chooseFile(rhythmFilter, "Open Rhythm File", "krf", loadRhythmRequested);
+            break;
+        case ID_FILE_OPENPLAYLIST:
+            chooseFile(playlistFilter, "Open Rhythm Playlist", "krp", loadPlaylistRequested);
+            break;
+        case ID_FILE_EXIT:
+            SendMessageA(appWindow.window, WM_CLOSE, 0, 0);
+            break;
+        case ID_HELP_ABOUT:
+            appWindow.aboutDialog = CreateDialogParamA(appWindow.instance,
+                                                       MAKEINTRESOURCEA(IDD_ABOUT),
+                                                       appWindow.window, aboutDialogProc, 0);
+            ShowWindow(appWindow.aboutDialog, SW_SHOW);
+            break;
+        case ID_VIEW_SHOWHIDENOTES:
+            showNotes = !showNotes;
+            break;
+        case ID_HELP_CONTENTS:
+            MessageBoxA(appWindow.window,
+                        "For more detailed help, please see the help files in the Tabladex's "
+                        "Help directory.",
+                        "Tabladex Help", MB_OK);
+            break;
+        default:
+            break;
+    }
+}
+
+INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            return TRUE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDC_ABOUT_CLOSE) SendMessageA(dialog, WM_CLOSE, 0, 0);
+            return TRUE;
+        case WM_CLOSE:
+        case WM_DESTROY:
+            EndDialog(dialog, 0);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}

@@ -1,0 +1,29 @@
+// resource_ids.h - ids of the program's resources and commands, shared by the resource
+// script (Windows), the resource tables (elsewhere) and the code. Plain #defines so that the
+// resource compiler can read them too.
+#pragma once
+
+#define IDR_MAINMENU 101
+#define IDD_ABOUT 102
+#define IDI_APP 107
+#define IDI_APP_SMALL 108
+
+#define ID_FILE_OPENRHYTHM 40001
+#define ID_FILE_EXIT 40003
+#define ID_HELP_ABOUT 40004
+#define ID_VIEW_SHOWHIDENOTES 40007
+#define ID_FILE_OPENPLAYLIST 40008
+#define ID_HELP_CONTENTS 40011
+#define ID_COMMAND_FIRST 40001
+#define ID_COMMAND_LAST 40011
+
+#define IDC_ABOUT_CLOSE 1003
+
+// The About panel's frame: position and size in dialog units, caption and font.
+#define ABOUT_X 0
+#define ABOUT_Y 0
+#define ABOUT_WIDTH 278
+#define ABOUT_HEIGHT 176
+#define ABOUT_CAPTION "About the Tabladex"
+#define ABOUT_FONT_NAME "MS Shell Dlg"
+#define ABOUT_FONT_POINTS 8

@@ -1,0 +1,205 @@
+// The headless backend: windows without a display. Input comes from the test controls of
+// headless.h, frames and message boxes are recorded for the tests to read back.
+#include <algorithm>
+#include <deque>
+#include <map>
+
+#include "platform/common/backend.h"
+#include "platform/common/open_file_rules.h"
+#include "platform/headless/headless.h"
+
+namespace {
+
+struct State {
+    POINT cursor{0, 0};
+    bool keys[256] = {};
+    std::vector<headless::MessageBoxShown> boxes;
+    std::deque<int> boxAnswers;
+    std::function<void(const headless::MessageBoxShown&)> boxHook;
+    std::deque<std::string> openAnswers;
+    std::vector<headless::OpenFileAsked> openRequests;
+    headless::Frame last;
+    int frames = 0;
+    std::function<void(const headless::Frame&)> presentHook;
+};
+
+State& state() {
+    static State instance;
+    return instance;
+}
+
+constexpr RECT frame{3, 26, 3, 3};
+
+// Dialog units to pixels for the platform's 8-point dialog font (a 6 x 13 average cell).
+int dialogUnitsX(int units) { return units * 6 / 4; }
+int dialogUnitsY(int units) { return units * 13 / 8; }
+
+}  // namespace
+
+namespace platform::backend {
+
+RECT frameInsets(DWORD, DWORD) { return frame; }
+int menuBarHeight() { return headless::menuBarHeight; }
+
+bool createWindow(Window&) { return true; }
+void destroyWindow(Window&) {}
+void showWindow(Window&, bool) {}
+void pumpEvents() {}
+
+POINT clientOrigin(const Window& window) {
+    if (window.parent) {
+        const Window* parent = findWindow(window.parent);
+        POINT origin = parent ? clientOrigin(*parent) : POINT{0, 0};
+        return POINT{origin.x + dialogUnitsX(window.x), origin.y + dialogUnitsY(window.y)};
+    }
+    return POINT{headless::clientOriginX, headless::clientOriginY};
+}
+
+POINT clientSize(const Window& window) {
+    if (window.dialog) return POINT{dialogUnitsX(window.width), dialogUnitsY(window.height)};
+    int menu = window.menu ? headless::menuBarHeight : 0;
+    return POINT{std::max(0, window.width - frame.left - frame.right),
+                 std::max(0, window.height - frame.top - frame.bottom - menu)};
+}
+
+void present(Window& window, const uint8_t* pixels, int width, int height, int stride) {
+    POINT client = clientSize(window);
+    headless::Frame& out = state().last;
+    out.window = window.handle;
+    out.width = std::min<int>(width, client.x);
+    out.height = std::min<int>(height, client.y);
+    out.pixels.assign(static_cast<size_t>(out.width) * out.height, 0);
+    for (int y = 0; y < out.height; ++y) {
+        const uint8_t* row = pixels + static_cast<size_t>(height - 1 - y) * stride;
+        for (int x = 0; x < out.width; ++x) {
+            const uint8_t* p = row + x * 4;
+            out.pixels[static_cast<size_t>(y) * out.width + x] =
+                uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+        }
+    }
+    ++state().frames;
+    if (state().presentHook) state().presentHook(out);
+}
+
+SHORT asyncKeyState(int virtualKey) {
+    return state().keys[virtualKey] ? static_cast<SHORT>(0x8000) : 0;
+}
+
+POINT cursorPos() { return state().cursor; }
+
+int messageBox(HWND owner, const char* text, const char* caption, UINT type) {
+    headless::MessageBoxShown shown{owner, text, caption, type};
+    state().boxes.push_back(shown);
+    if (state().boxHook) state().boxHook(shown);
+    if (state().boxAnswers.empty()) return IDOK;
+    int answer = state().boxAnswers.front();
+    state().boxAnswers.pop_front();
+    return answer;
+}
+
+bool chooseOpenFile(const OPENFILENAMEA& ofn, std::string& chosen) {
+    headless::OpenFileAsked asked;
+    asked.title = ofn.lpstrTitle ? ofn.lpstrTitle : "";
+    asked.initialDir = ofn.lpstrInitialDir ? ofn.lpstrInitialDir : "";
+    for (const FileFilter& filter : openFileFilters(ofn))
+        asked.filterDescriptions.push_back(filter.description);
+    asked.defaultExtension = ofn.lpstrDefExt ? ofn.lpstrDefExt : "";
+    asked.flags = ofn.Flags;
+    asked.maxFile = ofn.nMaxFile;
+    asked.owner = ofn.hwndOwner;
+    state().openRequests.push_back(asked);
+    if (state().openAnswers.empty()) return false;
+    chosen = state().openAnswers.front();
+    state().openAnswers.pop_front();
+    return !chosen.empty();
+}
+
+}  // namespace platform::backend
+
+namespace headless {
+
+void reset() {
+    platform::resetWindowCore();
+    state() = State{};
+}
+
+void setCursorScreen(int x, int y) { state().cursor = POINT{x, y}; }
+
+void setCursorClient(HWND window, int x, int y) {
+    const platform::Window* found = platform::findWindow(window);
+    POINT origin = found ? platform::backend::clientOrigin(*found) : POINT{0, 0};
+    state().cursor = POINT{origin.x + x, origin.y + y};
+}
+
+void setLeftButton(bool down) { state().keys[VK_LBUTTON] = down; }
+void setKeyDown(int virtualKey, bool down) {
+    if (virtualKey >= 0 && virtualKey < 256) state().keys[virtualKey] = down;
+}
+
+bool pressKey(HWND window, int virtualKey) {
+    return PostMessageA(window, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 1) == TRUE;
+}
+
+bool chooseMenuItem(HWND window, int commandId) {
+    const platform::Window* found = platform::findWindow(window);
+    if (!found || !found->menu) return false;
+    for (size_t i = 0; i < found->menu->count; ++i) {
+        const platform::MenuItemDesc& item = found->menu->items[i];
+        if (item.kind == platform::MenuItemKind::Item && item.id == commandId)
+            return PostMessageA(window, WM_COMMAND, MAKEWPARAM(commandId, 0), 0) == TRUE;
+    }
+    return false;
+}
+
+bool clickCloseBox(HWND window) { return PostMessageA(window, WM_CLOSE, 0, 0) == TRUE; }
+
+bool clickDialogButton(HWND dialog, int controlId) {
+    const platform::Window* found = platform::findWindow(dialog);
+    if (!found || !found->dialog || !found->visible) return false;
+    for (size_t i = 0; i < found->dialog->count; ++i)
+        if (found->dialog->controls[i].id == controlId)
+            return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), 0) == TRUE;
+    return false;
+}
+
+std::vector<MenuEntry> menuOf(HWND window) {
+    std::vector<MenuEntry> entries;
+    const platform::Window* found = platform::findWindow(window);
+    if (!found || !found->menu) return entries;
+    for (size_t i = 0; i < found->menu->count; ++i) {
+        const platform::MenuItemDesc& item = found->menu->items[i];
+        entries.push_back(MenuEntry{item.text ? item.text : "", item.id});
+    }
+    return entries;
+}
+
+const std::vector<MessageBoxShown>& messageBoxes() { return state().boxes; }
+void clearMessageBoxes() { state().boxes.clear(); }
+void answerNextMessageBox(int answer) { state().boxAnswers.push_back(answer); }
+void onMessageBox(std::function<void(const MessageBoxShown&)> hook) {
+    state().boxHook = std::move(hook);
+}
+
+void answerNextOpenFile(const std::string& path) { state().openAnswers.push_back(path); }
+const std::vector<OpenFileAsked>& openFileRequests() { return state().openRequests; }
+
+int presentedFrameCount() { return state().frames; }
+const Frame& lastFrame() { return state().last; }
+void onPresent(std::function<void(const Frame&)> hook) { state().presentHook = std::move(hook); }
+
+PanelState panelState(HWND dialog) {
+    PanelState panel;
+    const platform::Window* found = platform::findWindow(dialog);
+    if (!found || !found->dialog) return panel;
+    panel.exists = true;
+    panel.visible = found->visible;
+    panel.x = dialogUnitsX(found->x);
+    panel.y = dialogUnitsY(found->y);
+    POINT size = platform::backend::clientSize(*found);
+    panel.width = size.x;
+    panel.height = size.y;
+    panel.caption = found->title;
+    return panel;
+}
+
+}  // namespace headless

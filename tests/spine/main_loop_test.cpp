@@ -1,0 +1,63 @@
+// The main loop: messages before frames, the quit message, black frames, and the program's
+// exit codes.
+#include <gtest/gtest.h>
+
+#include "app/app_window.h"
+#include "app/main_loop.h"
+#include "platform/audio/audio.h"
+#include "platform/headless/headless.h"
+#include "tests/support/test_support.h"
+#include "tests/support/tutor_fixture.h"
+
+namespace {
+
+using MainLoop = testing_support::TutorFixture;
+
+TEST_F(MainLoop, AQuitWaitingBehindOtherMessagesEndsTheLoopBeforeAnyFrame) {
+    for (int i = 0; i < 5; ++i) PostMessageA(appWindow.window, WM_KEYDOWN, 'A', 0);
+    PostQuitMessage(0);
+    PostMessageA(appWindow.window, WM_KEYDOWN, 'B', 0);
+    Sleep(50);  // a frame is due by now
+    runMainLoop();
+    EXPECT_EQ(headless::presentedFrameCount(), 0);
+}
+
+TEST_F(MainLoop, EveryFrameStartsFromABlackBackBufferAndIsPresented) {
+    appWindow.backBuffer->fill(255, 255, 255);
+    int frames = 0;
+    bool topRowsBlack = true;
+    headless::onPresent([&](const headless::Frame& frame) {
+        // The background is drawn from row 13 down: the rows above show the clear.
+        for (int y = 0; y < 13; ++y)
+            for (int x = 0; x < frame.width; ++x) topRowsBlack = topRowsBlack && frame.at(x, y) == 0;
+        if (++frames == 3) PostQuitMessage(0);
+    });
+    runMainLoop();
+    headless::onPresent(nullptr);
+    EXPECT_EQ(frames, 3);
+    EXPECT_TRUE(topRowsBlack);
+    EXPECT_EQ(headless::lastFrame().width, 600);
+    EXPECT_EQ(headless::lastFrame().height, 480 - headless::menuBarHeight);
+    // Below row 13 the background shows.
+    EXPECT_NE(headless::lastFrame().at(300, 100), 0u);
+}
+
+TEST(Program, EscapeEndsItWithExitCodeZero) {
+    testing_support::resetWorld();
+    audio::setDefaultOutput(audio::OutputKind::Offline);
+    int frames = 0;
+    headless::onPresent([&](const headless::Frame&) {
+        if (++frames == 2) headless::pressKey(appWindow.window, VK_ESCAPE);
+    });
+    char commandLine[] = "";
+    int exitCode = tabladexMain(GetModuleHandleA(nullptr), nullptr, commandLine, SW_SHOWNORMAL);
+    headless::onPresent(nullptr);
+    audio::setDefaultOutput(audio::OutputKind::Device);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(frames, 2);
+    EXPECT_FALSE(IsWindow(appWindow.window));
+    EXPECT_EQ(tutorApp, nullptr);
+    testing_support::resetWorld();
+}
+
+}  // namespace

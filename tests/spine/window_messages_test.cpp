@@ -1,0 +1,172 @@
+// The main window: its creation, its size, and how it answers messages.
+#include <gtest/gtest.h>
+
+#include "app/app_window.h"
+#include "app/resource_ids.h"
+#include "platform/common/window_core.h"
+#include "platform/headless/headless.h"
+#include "tests/support/test_support.h"
+#include "tutor/shared_flags.h"
+
+namespace {
+
+WindowDesc tutorWindow() {
+    WindowDesc description;
+    description.title = "Viri Brenmoor Tabladex - BETA v.92";
+    description.style = WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU;
+    description.exStyle = WS_EX_APPWINDOW;
+    description.width = 600;
+    description.height = 480;
+    description.menuId = IDR_MAINMENU;
+    return description;
+}
+
+// Dispatches everything queued.
+void dispatchAll() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) continue;
+        DispatchMessageA(&msg);
+    }
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing_support::resetWorld();
+        ASSERT_TRUE(appWindow.create(GetModuleHandleA(nullptr), tutorWindow()));
+    }
+    void TearDown() override { testing_support::resetWorld(); }
+};
+
+TEST_F(MainWindow, SizesFollowTheAdjustedRectangle) {
+    // The adjusted rectangle grows by the frame; the back buffer is as wide as its right
+    // edge and as tall as its bottom edge, and the menu bar comes out of the client area.
+    EXPECT_EQ(appWindow.windowRect.left, -3);
+    EXPECT_EQ(appWindow.windowRect.top, -26);
+    EXPECT_EQ(appWindow.windowRect.right, 603);
+    EXPECT_EQ(appWindow.windowRect.bottom, 483);
+    EXPECT_EQ(appWindow.backBuffer->width, 603);
+    EXPECT_EQ(appWindow.backBuffer->height, 483);
+    EXPECT_EQ(appWindow.backBuffer->bytesPerPixel, 4);
+    RECT client;
+    ASSERT_TRUE(GetClientRect(appWindow.window, &client));
+    EXPECT_EQ(client.right, 600);
+    EXPECT_EQ(client.bottom, 480 - headless::menuBarHeight);
+    EXPECT_TRUE(IsWindowVisible(appWindow.window));
+    EXPECT_NE(appWindow.windowDC, nullptr);
+    EXPECT_NE(appWindow.timer, nullptr);
+}
+
+TEST_F(MainWindow, KeepsTheWholeObjectPointerInThePointerSizedUserData) {
+    EXPECT_EQ(GetWindowLongPtrA(appWindow.window, GWLP_USERDATA),
+              reinterpret_cast<LONG_PTR>(&appWindow));
+}
+
+TEST_F(MainWindow, CarriesTheMenuBar) {
+    std::vector<std::string> texts;
+    std::vector<int> ids;
+    for (const auto& entry : headless::menuOf(appWindow.window)) {
+        texts.push_back(entry.text);
+        ids.push_back(entry.id);
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"&File", "&Open Rhythm File", "Open &Playlist File",
+                                               "", "&Exit", "", "View", "Show / Hide Notes", "",
+                                               "Help", "About the Tabladex", "Help Contents", ""}));
+    EXPECT_EQ(ids, (std::vector<int>{0, 40001, 40008, 0, 40003, 0, 0, 40007, 0, 0, 40004, 40011, 0}));
+}
+
+TEST_F(MainWindow, SecondCreateIsRefusedAndChangesNothing) {
+    HWND first = appWindow.window;
+    Surface* buffer = appWindow.backBuffer;
+    EXPECT_FALSE(appWindow.create(GetModuleHandleA(nullptr), tutorWindow()));
+    EXPECT_EQ(appWindow.window, first);
+    EXPECT_EQ(appWindow.backBuffer, buffer);
+}
+
+TEST_F(MainWindow, CreateRefusesANullInstance) {
+    AppWindow other;
+    EXPECT_FALSE(other.create(nullptr, tutorWindow()));
+    EXPECT_EQ(other.window, nullptr);
+}
+
+TEST_F(MainWindow, EscapeClosesTheWindowAndRequestsTheQuit) {
+    ASSERT_TRUE(headless::pressKey(appWindow.window, VK_ESCAPE));
+    dispatchAll();
+    EXPECT_FALSE(IsWindow(appWindow.window));
+    EXPECT_TRUE(stopRequested.load());
+    EXPECT_TRUE(platform::quitPosted());
+}
+
+TEST_F(MainWindow, OtherKeysAreAnsweredWithZeroAndDoNothing) {
+    for (int key : {int('A'), VK_RETURN, VK_SPACE}) {
+        EXPECT_EQ(SendMessageA(appWindow.window, WM_KEYDOWN, key, 0), 0);
+    }
+    EXPECT_TRUE(IsWindow(appWindow.window));
+    EXPECT_FALSE(stopRequested.load());
+}
+
+TEST_F(MainWindow, CloseBoxDestroysTheWindowThroughTheDefaultProcedure) {
+    ASSERT_TRUE(headless::clickCloseBox(appWindow.window));
+    dispatchAll();
+    EXPECT_FALSE(IsWindow(appWindow.window));
+    EXPECT_TRUE(stopRequested.load());
+}
+
+TEST_F(MainWindow, CommandsOutsideTheMenuRangeOnlyReachTheDefaultProcedure) {
+    for (int id : {40000, 40002, 40005, 40012, 1003}) {
+        SendMessageA(appWindow.window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    }
+    EXPECT_TRUE(headless::messageBoxes().empty());
+    EXPECT_TRUE(IsWindow(appWindow.window));
+    EXPECT_TRUE(showNotes);
+    // Inside the range a command runs: Help Contents shows its box.
+    SendMessageA(appWindow.window, WM_COMMAND, MAKEWPARAM(40011, 0), 0);
+    ASSERT_EQ(headless::messageBoxes().size(), 1u);
+    const auto& box = headless::messageBoxes()[0];
+    EXPECT_EQ(box.text,
+              "For more detailed help, please see the help files in the Tabladex's Help directory.");
+    EXPECT_EQ(box.caption, "Tabladex Help");
+    EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(box.owner, appWindow.window);
+}
+
+TEST_F(MainWindow, ExitAndShowHideNotesFromTheMenu) {
+    ASSERT_TRUE(headless::chooseMenuItem(appWindow.window, ID_VIEW_SHOWHIDENOTES));
+    dispatchAll();
+    EXPECT_FALSE(showNotes);
+    ASSERT_TRUE(headless::chooseMenuItem(appWindow.window, ID_VIEW_SHOWHIDENOTES));
+    dispatchAll();
+    EXPECT_TRUE(showNotes);
+    ASSERT_TRUE(headless::chooseMenuItem(appWindow.window, ID_FILE_EXIT));
+    dispatchAll();
+    EXPECT_FALSE(IsWindow(appWindow.window));
+    EXPECT_TRUE(platform::quitPosted());
+}
+
+TEST_F(MainWindow, AboutPanelsStackAtTheTopLeftAndCloseOneByOne) {
+    ASSERT_TRUE(headless::chooseMenuItem(appWindow.window, ID_HELP_ABOUT));
+    dispatchAll();
+    HWND lower = appWindow.aboutDialog;
+    ASSERT_TRUE(headless::chooseMenuItem(appWindow.window, ID_HELP_ABOUT));
+    dispatchAll();
+    HWND upper = appWindow.aboutDialog;
+    ASSERT_NE(lower, nullptr);
+    ASSERT_NE(upper, lower);
+    headless::PanelState panel = headless::panelState(upper);
+    EXPECT_TRUE(panel.visible);
+    EXPECT_EQ(panel.x, 0);
+    EXPECT_EQ(panel.y, 0);
+    EXPECT_EQ(panel.caption, "About the Tabladex");
+    ASSERT_TRUE(headless::clickDialogButton(upper, IDC_ABOUT_CLOSE));
+    dispatchAll();
+    EXPECT_FALSE(headless::panelState(upper).visible);
+    EXPECT_TRUE(headless::panelState(upper).exists) << "Close hides the panel only";
+    EXPECT_TRUE(headless::panelState(lower).visible);
+    // Panels go with the main window.
+    DestroyWindow(appWindow.window);
+    EXPECT_FALSE(headless::panelState(lower).exists);
+    EXPECT_FALSE(headless::panelState(upper).exists);
+}
+
+}  // namespace

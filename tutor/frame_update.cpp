@@ -1,0 +1,132 @@
+// The tutor's work for one frame: the mouse on the nine on-screen controls, the load
+// requests of the File menu, the entry change, and the composition of the screen.
+#include <cmath>
+
+#include "app/app_window.h"
+#include "tutor/tutor_app.h"
+
+namespace {
+
+// The single-precision 1/106 that maps the 106-pixel slider travel.
+constexpr float knobScale = 1.0f / 106.0f;
+
+}  // namespace
+
+int32_t TutorApp::hitTest() const {
+    POINT cursor = inputSnapshot.cursorInClient(appWindow.window);
+    for (int32_t i = 0; i < controlCount; ++i) {
+        const SpriteRect& rect = controlRects[i];
+        if (rect.left <= cursor.x && cursor.x <= rect.right && rect.top <= cursor.y &&
+            cursor.y <= rect.bottom)
+            return i;
+    }
+    return NoControl;
+}
+
+namespace {
+
+void setTempoFromCursor(TutorApp& app, int32_t y) {
+    long double t = static_cast<long double>(203 - y) * knobScale * 270.0f + 50.0f;
+    int32_t tempo = static_cast<int32_t>(std::trunc(t));
+    if (tempo < 30) tempo = 30;
+    else if (tempo > 300) tempo = 300;
+    app.tempo = tempo;
+    if (RhythmEntry* entry = app.current(); entry && entry->subdivision > 0) {
+        entry->tempo = tempo;
+        entry->stepTime.store(static_cast<double>(60.0f / static_cast<long double>(tempo) /
+                                                  entry->subdivision));
+    }
+}
+
+void setVolumeFromCursor(TutorApp& app, int32_t y) {
+    float volume = static_cast<float>(static_cast<long double>(203 - y) * knobScale);
+    if (volume < 0.0f) volume = 0.0f;
+    else if (volume > 1.0f) volume = 1.0f;
+    app.volume.store(volume);
+    app.volumeChanged.store(true);
+}
+
+}  // namespace
+
+void TutorApp::update(float frameTime) {
+    buttonClock += frameTime;
+
+    if (inputSnapshot.keyDown[VK_LBUTTON]) {
+        int32_t cursorY = inputSnapshot.cursorInClient(appWindow.window).y;
+        switch (hitTest()) {
+            case PlayButton:
+                start();
+                break;
+            case PauseButton:
+                pausePressed = true;
+                break;
+            case StopButton:
+                stop();
+                break;
+            case TempoKnob:
+                tempoDragging = true;
+                setTempoFromCursor(*this, cursorY);
+                break;
+            case TempoTrack:
+                if (tempoDragging) setTempoFromCursor(*this, cursorY);
+                break;
+            case VolumeKnob:
+                volumeDragging = true;
+                setVolumeFromCursor(*this, cursorY);
+                break;
+            case VolumeTrack:
+                if (volumeDragging) setVolumeFromCursor(*this, cursorY);
+                break;
+            case PreviousButton:
+                if (buttonClock >= buttonInterval) {
+                    previousRequested.store(true);
+                    buttonClock = 0.0f;
+                }
+                break;
+            case NextButton:
+                if (buttonClock >= buttonInterval) {
+                    advanceRequested.store(true);
+                    buttonClock = 0.0f;
+                }
+                break;
+            default:
+                break;
+        }
+    } else if (pausePressed) {
+        togglePause();
+        pausePressed = false;
+    } else if (tempoDragging) {
+        tempoDragging = false;
+    } else if (volumeDragging) {
+        volumeDragging = false;
+    }
+
+    if (loadRhythmRequested) {
+        endPlaybackThread();
+        loadRhythm();
+        if (playState == Playing) start();
+    }
+    if (loadPlaylistRequested) {
+        endPlaybackThread();
+        loadPlaylist();
+        if (playState == Playing) start();
+    }
+    if (advanceRequested.load() || previousRequested.load()) changeEntry();
+
+    drawScreen();
+}
+
+void TutorApp::loadRhythm() {
+    if (entries) destroyEntries(entries);
+    entries = makeEntries(1);
+    entryCount = 1;
+    if (readRhythmFile(&entries[0], selectedPath)) {
+        rhythmLoaded = true;
+        stepClock.store(0.0);
+        beatFlag.store(true);
+        stepIndex.store(0);
+    }
+    currentEntry = 0;
+    tempo = entries[0].tempo;
+    loadRhythmRequested = false;
+}

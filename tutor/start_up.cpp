@@ -1,0 +1,94 @@
+// Start-up: the sound bank (audio system, four samples, the master group and channels),
+// the twelve images and the layout of the on-screen controls.
+#include "app/app_window.h"
+#include "tutor/tutor_app.h"
+
+namespace {
+
+void showSoundError(audio::Result result) {
+    MessageBoxA(nullptr, audio::errorString(result), "Sound Error", MB_OK);
+}
+
+}  // namespace
+
+bool TutorApp::loadSample(SoundSlot& slot, const char* path) {
+    audio::Result result = audioSystem->createSound(
+        path, audio::LoopOff | audio::Mode2D | audio::Hardware, nullptr, &slot.sound);
+    if (result != audio::Ok) {
+        showSoundError(result);
+        return false;
+    }
+    return true;
+}
+
+bool TutorApp::startUp() {
+    stepTimer.init();
+
+    audio::Result result = audio::systemCreate(&audioSystem);
+    if (result != audio::Ok) {
+        showSoundError(result);
+        return false;
+    }
+    result = audioSystem->init(32, audio::InitNormal, nullptr);
+    if (result != audio::Ok) {
+        showSoundError(result);
+        return false;
+    }
+
+    // Every sample is tried, so that each missing one gets its own box.
+    bool samplesLoaded = loadSample(doumSlot, "soundFont/doumBackClipped.wav");
+    samplesLoaded = loadSample(halfTekSlot, "soundFont/half_tek_front.wav") && samplesLoaded;
+    samplesLoaded = loadSample(tekSlot, "soundFont/tek_front.wav") && samplesLoaded;
+    samplesLoaded = loadSample(slapSlot, "soundFont/slap_front.wav") && samplesLoaded;
+    if (!samplesLoaded) return false;
+
+    audioSystem->createChannelGroup("Mastah Group", &masterGroup);
+    if (masterGroup) masterGroup->setVolume(volume.load());
+    audioSystem->getChannel(0, &doumSlot.channel);
+    audioSystem->getChannel(1, &halfTekSlot.channel);
+    audioSystem->getChannel(2, &tekSlot.channel);
+    audioSystem->getChannel(3, &slapSlot.channel);
+    for (SoundSlot* slot : {&doumSlot, &halfTekSlot, &tekSlot, &slapSlot})
+        if (slot->channel) slot->channel->setChannelGroup(masterGroup);
+
+    // Every image is tried; one box reports them all.
+    struct Image {
+        Surface& surface;
+        const char* path;
+    };
+    const Image images[] = {
+        {background, "images/600x480Background.bmp"},
+        {slider, "images/slider.bmp"},
+        {metronome, "images/metronome.bmp"},
+        {numbers, "images/numbersImage.bmp"},
+        {largeLetters, "images/lrgAlphaLetters.bmp"},
+        {smallLetters, "images/smAlphaLetters.bmp"},
+        {banner, "images/kvbanner.bmp"},
+        {pausedLabel, "images/pausedLabel.bmp"},
+        {playingLabel, "images/playingLabel.bmp"},
+        {stoppedLabel, "images/stoppedLabel.bmp"},
+        {playlistButtons, "images/playlistbuttons.bmp"},
+        {rhythmNotes, "images/rhythmNotes.bmp"},
+    };
+    bool imagesLoaded = true;
+    for (const Image& image : images) imagesLoaded = image.surface.loadBitmap(image.path) && imagesLoaded;
+    if (!imagesLoaded) {
+        MessageBoxA(appWindow.window, "Error Loading Images", "Image Error", MB_ICONWARNING);
+        return false;
+    }
+
+    layoutControls();
+    return true;
+}
+
+void TutorApp::layoutControls() {
+    controlRects[PlayButton] = SpriteRect{10, 230, 25, 245};
+    controlRects[PauseButton] = SpriteRect{28, 230, 43, 245};
+    controlRects[StopButton] = SpriteRect{46, 230, 61, 245};
+    controlRects[TempoKnob] = SpriteRect{439, 270, 469, 280};
+    controlRects[TempoTrack] = SpriteRect{448, 96, 459, 211};
+    controlRects[VolumeKnob] = SpriteRect{528, 270, 558, 280};
+    controlRects[VolumeTrack] = SpriteRect{537, 96, 548, 211};
+    controlRects[PreviousButton] = SpriteRect{10, 200, 25, 215};
+    controlRects[NextButton] = SpriteRect{78, 200, 93, 215};
+}
