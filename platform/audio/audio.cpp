@@ -132,7 +132,9 @@ Result SystemImpl::initImpl(int maxChannels, unsigned flags, void* extraDriverDa
             config.blockFrames = output->blockFrames();
         }
         config.virtualClock = kind == OutputKind::Offline;
-        config.latencyFrames = 2 * config.blockFrames;
+        // Three blocks: a request waits up to one block for the next render, and the rest
+        // absorbs callback jitter and scheduling stalls without late starts.
+        config.latencyFrames = 3 * config.blockFrames;
         if (const Result r = mixer->init(config); r != Ok) return r;
         channels.reserve(maxChannels);
         for (int i = 0; i < maxChannels; ++i) {

@@ -11,9 +11,9 @@ namespace {
 // Bandwidth of the loop in Hz: wide for the first half second to pull in the output's
 // real rate, then narrow so jitter of single callbacks barely moves the mapping.
 double bandwidthFor(double lockedSeconds) {
-    if (lockedSeconds < 0.5) return 4.0;
-    if (lockedSeconds < 2.0) return 1.0;
-    return 0.3;
+    if (lockedSeconds < 0.5) return 2.0;
+    if (lockedSeconds < 2.0) return 0.5;
+    return 0.15;
 }
 
 constexpr double kResetSeconds = 0.1;    // a phase error this large is a stall, not jitter
@@ -34,7 +34,7 @@ void FrameClock::update(double now, std::int64_t blockStart) {
     }
     const double frames = static_cast<double>(blockStart - blockFrame_);
     const double predicted = blockTime_ + frames * period_;
-    const double error = now - predicted;
+    const double error = now - predicted;  // callback jitter plus drift
     blockFrame_ = blockStart;
     if (std::fabs(error) > kResetSeconds) {
         blockTime_ = now;
@@ -42,7 +42,8 @@ void FrameClock::update(double now, std::int64_t blockStart) {
         return;
     }
     lockedFrames_ += static_cast<std::int64_t>(frames);
-    const double omega = 2.0 * std::numbers::pi * bandwidthFor(lockedFrames_ * nominalPeriod_) * frames * period_;
+    const double lockedSeconds = lockedFrames_ * nominalPeriod_;
+    const double omega = 2.0 * std::numbers::pi * bandwidthFor(lockedSeconds) * frames * period_;
     const double b = std::sqrt(2.0) * omega;
     const double c = omega * omega;
     blockTime_ = predicted + b * error;

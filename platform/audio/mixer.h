@@ -36,7 +36,7 @@ struct MixerConfig {
     int channels = 32;
     int groups = 32;
     int blockFrames = 256;    // longest piece rendered at once; blocks start at multiples
-    int latencyFrames = 512;  // added to the frame that matches a request's time stamp
+    int latencyFrames = 768;  // added to the frame that matches a request's time stamp
     bool virtualClock = false;  // stamps are seconds on a virtual clock: frame = t * rate
 };
 
