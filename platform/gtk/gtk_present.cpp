@@ -62,11 +62,15 @@ namespace gtkbackend {
 bool readClientPixels(HWND window, int& width, int& height, std::vector<uint32_t>& pixels) {
     platform::gtk::NativeWindow* native = platform::gtk::nativeOf(window);
     if (!native || !native->area || !gtk_widget_get_mapped(native->area)) return false;
-    GdkWindow* gdkWindow = gtk_widget_get_window(native->area);
-    GtkAllocation allocation;
-    gtk_widget_get_allocation(native->area, &allocation);
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdkWindow, allocation.x, allocation.y,
-                                                 allocation.width, allocation.height);
+    // The area may sit in a child window of the overlay: read from the top-level window.
+    GtkWidget* top = gtk_widget_get_toplevel(native->area);
+    GdkWindow* gdkWindow = gtk_widget_get_window(top);
+    int x = 0, y = 0;
+    if (!gdkWindow || !gtk_widget_translate_coordinates(native->area, top, 0, 0, &x, &y))
+        return false;
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(gdkWindow, x, y,
+                                                 gtk_widget_get_allocated_width(native->area),
+                                                 gtk_widget_get_allocated_height(native->area));
     if (!shot) return false;
     width = gdk_pixbuf_get_width(shot);
     height = gdk_pixbuf_get_height(shot);
