@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the Debian/Ubuntu packages that building, running and testing Tabladex needs,
+# skipping those already installed. Uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libgtk-3-dev libsdl2-dev libsndfile1-dev libsamplerate0-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth
+)
+if [ "${TABLADEX_FULL_CHECKS:-0}" = 1 ]; then
+  # The test suite also fuzzes with clang's libFuzzer and cross-builds for Windows.
+  packages+=(clang g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+install() {
+  [ "$#" -eq 0 ] && return 0
+  echo "Installing: $*"
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@"
+}
+install "${missing[@]}"
+
+# libFuzzer's runtime comes with clang's runtime package, named after clang's version.
+if [ "${TABLADEX_FULL_CHECKS:-0}" = 1 ]; then
+  version=$(clang -dumpversion | cut -d. -f1)
+  if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long){return 0;}' |
+       clang++ -x c++ -fsanitize=fuzzer -o /dev/null - 2>/dev/null; then
+    install "libclang-rt-${version}-dev"
+  fi
+fi
