@@ -73,7 +73,8 @@ struct OpenFileAsked {
 };
 const std::vector<OpenFileAsked>& openFileRequests();
 
-// Frames presented to a window: the client area's pixels, top row first, 0x00RRGGBB.
+// Frames presented to a window: the client area's pixels, top row first; at() gives
+// 0xRRGGBB.
 struct Frame {
     HWND window = nullptr;
     int width = 0;

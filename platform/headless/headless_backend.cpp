@@ -1,6 +1,7 @@
 // The headless backend: windows without a display. Input comes from the test controls of
 // headless.h, frames and message boxes are recorded for the tests to read back.
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <map>
 
@@ -68,14 +69,13 @@ void present(Window& window, const uint8_t* pixels, int width, int height, int s
     out.window = window.handle;
     out.width = std::min<int>(width, client.x);
     out.height = std::min<int>(height, client.y);
-    out.pixels.assign(static_cast<size_t>(out.width) * out.height, 0);
+    out.pixels.resize(static_cast<size_t>(out.width) * out.height);
+    // Rows are stored top row first; a 4-byte BGRX pixel read as a little-endian word is
+    // 0xXXRRGGBB, which Frame::at masks.
     for (int y = 0; y < out.height; ++y) {
         const uint8_t* row = pixels + static_cast<size_t>(height - 1 - y) * stride;
-        for (int x = 0; x < out.width; ++x) {
-            const uint8_t* p = row + x * 4;
-            out.pixels[static_cast<size_t>(y) * out.width + x] =
-                uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-        }
+        std::memcpy(out.pixels.data() + static_cast<size_t>(y) * out.width, row,
+                    static_cast<size_t>(out.width) * 4);
     }
     ++state().frames;
     if (state().presentHook) state().presentHook(out);
