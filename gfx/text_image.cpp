@@ -3,9 +3,6 @@
 
 #include <cassert>
 
-#include "app/app_window.h"
-#include "tutor/tutor_app.h"
-
 namespace {
 
 // Letters A..N fill row 0 of a letter sheet and O..Z the first twelve columns of row 1.
@@ -106,12 +103,4 @@ void drawTextLine(Surface& target, std::string_view text, int32_t x, int32_t y,
         }
         // Anything else is skipped and the pen stays where it is.
     }
-}
-
-void TutorApp::drawText(const char* text, int32_t x, int32_t y, bool large) {
-    if (!text || !appWindow.backBuffer) return;
-    if (large)
-        drawTextLine(*appWindow.backBuffer, text, x, y, largeLetters, 30, numbers);
-    else
-        drawTextLine(*appWindow.backBuffer, text, x, y, smallLetters, 15, numbers);
 }

@@ -6,7 +6,7 @@
 // 0..9 in one row of 15 x 15 cells. Letters and spaces are drawn; makeTextImage skips every
 // other byte, drawText also draws digits. A skipped byte does not move the pen.
 //
-// TutorApp::drawText (declared in tutor/tutor_app.h, defined in text_image.cpp) draws one
+// TutorApp::drawText (declared in tutor/tutor_app.h, defined in draw_text.cpp) draws one
 // line into appWindow's back buffer with drawTextLine.
 //
 // Threads: main thread only. Ownership: makeTextImage returns a new Surface that the caller

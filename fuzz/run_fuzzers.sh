@@ -1,0 +1,58 @@
+#!/bin/sh
+# Runs every built fuzzer for a bounded time from its seed corpus. Builds nothing.
+#
+#   fuzz/run_fuzzers.sh [seconds] [build-dir]
+#
+# seconds: how long each fuzzer runs (default 60). build-dir: where the fuzzers were built
+# (default $TABLADEX_FUZZ_BUILD or build-fuzz beside the source tree), configured with
+#   CC=clang CXX=clang++ cmake -DTABLADEX_FUZZ=ON -DTABLADEX_DESKTOP=OFF -DTABLADEX_TESTS=OFF \
+#     -DTABLADEX_BENCH=OFF
+# First every saved crash input under fuzz/regressions/<target>/ is replayed; then the seed
+# corpus fuzz/corpus/<target>/ is copied to a temporary folder (the tree is never written)
+# and fuzzed. A crash ends the script with a non-zero status and leaves the input in the
+# temporary folder, printed below: add it to fuzz/regressions/<target>/.
+set -u
+seconds=${1:-60}
+here=$(cd "$(dirname "$0")" && pwd)
+build=${2:-${TABLADEX_FUZZ_BUILD:-$here/../../build-fuzz}}
+targets="rhythm_file bmp"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tabladex-fuzz.XXXXXX") || exit 2
+status=0
+found=0
+for target in $targets; do
+    fuzzer=$build/fuzz/fuzz_$target
+    if [ ! -x "$fuzzer" ]; then
+        echo "run_fuzzers: $fuzzer is not built" >&2
+        status=1
+        continue
+    fi
+    found=$((found + 1))
+    regressions=$here/regressions/$target
+    if [ -n "$(find "$regressions" -type f ! -name '.*' 2>/dev/null)" ]; then
+        echo "== $target: replaying saved crash inputs"
+        if ! find "$regressions" -type f ! -name '.*' -exec "$fuzzer" {} + \
+                >"$work/$target-regressions.log" 2>&1; then
+            cat "$work/$target-regressions.log" >&2
+            echo "run_fuzzers: $target fails on a saved crash input" >&2
+            status=1
+            continue
+        fi
+    fi
+    corpus=$work/$target-corpus
+    mkdir -p "$corpus" "$work/$target-crashes"
+    cp "$here/corpus/$target"/* "$corpus"/
+    echo "== $target: fuzzing for $seconds s"
+    if ! "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+            -artifact_prefix="$work/$target-crashes/" -print_final_stats=1 "$corpus" \
+            >"$work/$target.log" 2>&1; then
+        tail -n 60 "$work/$target.log" >&2
+        echo "run_fuzzers: $target crashed; the input is in $work/$target-crashes/" >&2
+        status=1
+        continue
+    fi
+    grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$work/$target.log"
+done
+[ "$found" -gt 0 ] || status=1
+if [ "$status" -eq 0 ]; then rm -rf "$work"; fi
+exit $status
