@@ -1,10 +1,11 @@
 #!/bin/sh
 # Runs every built fuzzer for a bounded time from its seed corpus. Builds nothing.
 #
-#   fuzz/run_fuzzers.sh [seconds] [build-dir]
+#   fuzz/run_fuzzers.sh [seconds] [build-dir]      (either order)
 #
 # seconds: how long each fuzzer runs (default 60). build-dir: where the fuzzers were built
-# (default $TABLADEX_FUZZ_BUILD or build-fuzz beside the source tree), configured with
+# (default $TABLADEX_FUZZ_BUILD, else build/fuzz in the source tree, else build-fuzz beside
+# it), configured with
 #   CC=clang CXX=clang++ cmake -DTABLADEX_FUZZ=ON -DTABLADEX_DESKTOP=OFF -DTABLADEX_TESTS=OFF \
 #     -DTABLADEX_BENCH=OFF
 # First every saved crash input under fuzz/regressions/<target>/ is replayed; then the seed
@@ -12,13 +13,24 @@
 # and fuzzed. A crash ends the script with a non-zero status and leaves the input in the
 # temporary folder, printed below: add it to fuzz/regressions/<target>/.
 set -u
-seconds=${1:-60}
 here=$(cd "$(dirname "$0")" && pwd)
-build=${2:-${TABLADEX_FUZZ_BUILD:-$here/../../build-fuzz}}
+seconds=60
+build=${TABLADEX_FUZZ_BUILD:-}
+for argument in "$@"; do
+    case $argument in
+        ''|*[!0-9]*) build=$argument ;;
+        *) seconds=$argument ;;
+    esac
+done
+if [ -z "$build" ]; then
+    build=$here/../build/fuzz
+    [ -d "$build/fuzz" ] || build=$here/../../build-fuzz
+fi
 targets="rhythm_file bmp"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tabladex-fuzz.XXXXXX") || exit 2
 status=0
+crashed=0
 found=0
 for target in $targets; do
     fuzzer=$build/fuzz/fuzz_$target
@@ -36,6 +48,7 @@ for target in $targets; do
             cat "$work/$target-regressions.log" >&2
             echo "run_fuzzers: $target fails on a saved crash input" >&2
             status=1
+            crashed=1
             continue
         fi
     fi
@@ -49,10 +62,12 @@ for target in $targets; do
         tail -n 60 "$work/$target.log" >&2
         echo "run_fuzzers: $target crashed; the input is in $work/$target-crashes/" >&2
         status=1
+        crashed=1
         continue
     fi
     grep -E "stat::number_of_executed_units|stat::peak_rss_mb" "$work/$target.log"
 done
 [ "$found" -gt 0 ] || status=1
-if [ "$status" -eq 0 ]; then rm -rf "$work"; fi
+# The temporary folder is kept only when it holds a crash input.
+if [ "$crashed" -eq 0 ]; then rm -rf "$work"; fi
 exit $status
