@@ -43,23 +43,27 @@ void buttonClicked(GtkButton*, gpointer data) {
 
 void freeButtonCommand(gpointer data, GClosure*) { delete static_cast<ButtonCommand*>(data); }
 
-// The overlay places the panel exactly where the template says, at exactly its size.
+// The overlay places the panel exactly where the template says, at exactly its size: the
+// body's size from dialog units, plus the caption and the frame's border.
 gboolean placePanel(GtkOverlay*, GtkWidget* child, GdkRectangle* where, gpointer data) {
     auto* native = static_cast<NativeWindow*>(data);
     if (child != native->panel) return FALSE;
+    GtkStyleContext* context = gtk_widget_get_style_context(child);
+    GtkBorder border{};
+    gtk_style_context_get_border(context, gtk_style_context_get_state(context), &border);
     int minimum = 0, natural = 0;
-    gtk_widget_get_preferred_width(child, &minimum, &natural);
+    gtk_widget_get_preferred_height(native->panelCaption, &minimum, &natural);
     where->x = native->panelX;
     where->y = native->panelY;
-    where->width = minimum;
-    gtk_widget_get_preferred_height_for_width(child, minimum, &minimum, &natural);
-    where->height = minimum;
+    where->width = native->bodyWidth + border.left + border.right;
+    where->height = minimum + native->bodyHeight + border.top + border.bottom;
     return TRUE;
 }
 
 void panelGone(GtkWidget*, gpointer data) {
     auto* native = static_cast<NativeWindow*>(data);
     native->panel = nullptr;
+    native->panelCaption = nullptr;
     native->panelBody = nullptr;
 }
 
@@ -73,8 +77,6 @@ GtkWidget* makeControl(const DialogControlDesc& control, HWND dialog, DialogBase
             widget = gtk_label_new(text);
             gtk_label_set_line_wrap(GTK_LABEL(widget), TRUE);
             gtk_label_set_line_wrap_mode(GTK_LABEL(widget), PANGO_WRAP_WORD_CHAR);
-            // Wrapping decides the width, never the text's length.
-            gtk_label_set_max_width_chars(GTK_LABEL(widget), 1);
             gtk_label_set_xalign(GTK_LABEL(widget), 0.0f);
             gtk_label_set_yalign(GTK_LABEL(widget), 0.0f);
             break;
@@ -118,6 +120,7 @@ bool createPanel(Window& window) {
     gtk_label_set_xalign(GTK_LABEL(caption), 0.0f);
     addStyleClass(caption, "tabladex-panel-caption");
     gtk_box_pack_start(GTK_BOX(panel), caption, FALSE, FALSE, 0);
+    native->panelCaption = caption;
 
     DialogBase base = dialogBase(panel);
     native->panelX = dialogUnitsToX(desc.x, base);

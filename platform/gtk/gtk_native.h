@@ -30,6 +30,7 @@ struct NativeWindow {
     unsigned long drawCount = 0;       // how often the client area was painted
     // Dialog panels.
     GtkWidget* panel = nullptr;
+    GtkWidget* panelCaption = nullptr;
     GtkWidget* panelBody = nullptr;  // the fixed container the controls sit in
     int panelX = 0, panelY = 0;      // pixels in the parent's client area
     int bodyWidth = 0, bodyHeight = 0;
