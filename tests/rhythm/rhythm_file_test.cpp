@@ -240,3 +240,33 @@ TEST_F(RhythmFileTest, StepTimeIsSixtyOverTempoOverSubdivision) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every rhythm the program ships reads without a box, with the real sheets, into an entry the
+// playback thread may play and whose notation fits the eight rows the screen shows.
+TEST(ShippedRhythms, EveryFileReads) {
+    testing_support::resetWorld();
+    const auto data = testing_support::programFolder();
+    if (!std::filesystem::is_directory(data / "rhythms")) GTEST_SKIP() << "no rhythms folder";
+    TutorApp app;
+    ASSERT_TRUE(app.largeLetters.loadBitmap((data / "images" / "lrgAlphaLetters.bmp").c_str()));
+    ASSERT_TRUE(app.rhythmNotes.loadBitmap((data / "images" / "rhythmNotes.bmp").c_str()));
+    int files = 0;
+    for (const auto& item : std::filesystem::directory_iterator(data / "rhythms")) {
+        if (item.path().extension() != ".krf") continue;
+        ++files;
+        SCOPED_TRACE(item.path().string());
+        std::string path = item.path().string();
+        RhythmEntry entry;
+        EXPECT_TRUE(app.readRhythmFile(&entry, path.data()));
+        EXPECT_TRUE(entry.playable());
+        EXPECT_LE(entry.stepCount, stepsPerRow * maxNotationRows);
+        EXPECT_FALSE(entry.title.empty());
+    }
+    EXPECT_GT(files, 0);
+    EXPECT_TRUE(headless::messageBoxes().empty());
+    testing_support::resetWorld();
+}
+
+}  // namespace
