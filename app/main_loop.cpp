@@ -38,9 +38,7 @@ void runMainLoop() {
     }
 }
 
-int tabladexMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    enterDataFolder();
-
+WindowDesc tutorWindowDesc() {
     WindowDesc description;
     description.title = "Viri Brenmoor Tabladex - BETA v.92";
     description.style = WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU;
@@ -48,7 +46,12 @@ int tabladexMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     description.width = 600;
     description.height = 480;
     description.menuId = IDR_MAINMENU;
-    if (!appWindow.create(instance, description)) return 1;
+    return description;
+}
+
+int tabladexMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    enterDataFolder();
+    if (!appWindow.create(instance, tutorWindowDesc())) return 1;
     appWindow.setFrameRate(45);
 
     tutorApp = new (std::nothrow) TutorApp();

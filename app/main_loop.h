@@ -5,10 +5,14 @@
 // Threads: the main thread. Called once per process by the platform's entry point.
 #pragma once
 
+#include "app/app_window.h"
 #include "platform/win_api.h"
 
 int tabladexMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
                  int showCommand);
+
+// The tutor's window: its title, style, 600 x 480 client area and menu bar.
+WindowDesc tutorWindowDesc();
 
 // The loop alone (used by tabladexMain and by tests that build the window themselves):
 // messages first, then a frame whenever one is due, until WM_QUIT.

@@ -47,6 +47,19 @@ LRESULT callWindow(Window& window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 HWND newHandle() { return reinterpret_cast<HWND>(core().nextHandle++); }
 
+// Takes a new window into the table and makes its native side; null (and the window gone)
+// when the backend cannot make it.
+Window* adopt(std::unique_ptr<Window> window) {
+    Window& made = *window;
+    HWND handle = window->handle;
+    core().windows[key(handle)] = std::move(window);
+    if (!backend::createWindow(made)) {
+        core().windows.erase(key(handle));
+        return nullptr;
+    }
+    return &made;
+}
+
 }  // namespace
 
 Window* findWindow(HWND handle) {
@@ -167,14 +180,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     window->y = y;
     window->width = width;
     window->height = height;
-    Window& made = *window;
     HWND handle = window->handle;
-    core().windows[platform::key(handle)] = std::move(window);
-
-    if (!platform::backend::createWindow(made)) {
-        core().windows.erase(platform::key(handle));
-        return nullptr;
-    }
+    if (!platform::adopt(std::move(window))) return nullptr;
 
     CREATESTRUCTA create{};
     create.lpCreateParams = param;
@@ -376,15 +383,12 @@ HWND CreateDialogParamA(HINSTANCE, LPCSTR templateName, HWND parent, DLGPROC dia
     window->y = dialog->y;
     window->width = dialog->width;
     window->height = dialog->height;
-    Window& made = *window;
     HWND handle = window->handle;
-    core().windows[platform::key(handle)] = std::move(window);
-    if (!platform::backend::createWindow(made)) {
-        core().windows.erase(platform::key(handle));
-        return nullptr;
-    }
+    Window* made = platform::adopt(std::move(window));
+    if (!made) return nullptr;
+    const DWORD style = made->style;
     SendMessageA(handle, WM_INITDIALOG, 0, initParam);
-    if (findWindow(handle) && (made.style & WS_VISIBLE)) ShowWindow(handle, SW_SHOW);
+    if (findWindow(handle) && (style & WS_VISIBLE)) ShowWindow(handle, SW_SHOW);
     return findWindow(handle) ? handle : nullptr;
 }
 

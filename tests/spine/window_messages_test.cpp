@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_window.h"
+#include "app/main_loop.h"
 #include "app/resource_ids.h"
 #include "platform/common/window_core.h"
 #include "platform/headless/headless.h"
@@ -10,16 +11,7 @@
 
 namespace {
 
-WindowDesc tutorWindow() {
-    WindowDesc description;
-    description.title = "Viri Brenmoor Tabladex - BETA v.92";
-    description.style = WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU;
-    description.exStyle = WS_EX_APPWINDOW;
-    description.width = 600;
-    description.height = 480;
-    description.menuId = IDR_MAINMENU;
-    return description;
-}
+WindowDesc tutorWindow() { return tutorWindowDesc(); }
 
 // Dispatches everything queued.
 void dispatchAll() {

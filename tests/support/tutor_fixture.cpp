@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "app/app_window.h"
-#include "app/resource_ids.h"
+#include "app/main_loop.h"
 #include "platform/audio/audio.h"
 #include "tests/support/test_support.h"
 
@@ -13,14 +13,7 @@ void TutorFixture::SetUp() {
     resetWorld();
     std::filesystem::current_path(programFolder());
     audio::setDefaultOutput(audio::OutputKind::Offline);
-    WindowDesc description;
-    description.title = "Viri Brenmoor Tabladex - BETA v.92";
-    description.style = WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_SYSMENU;
-    description.exStyle = WS_EX_APPWINDOW;
-    description.width = 600;
-    description.height = 480;
-    description.menuId = IDR_MAINMENU;
-    ASSERT_TRUE(appWindow.create(GetModuleHandleA(nullptr), description));
+    ASSERT_TRUE(appWindow.create(GetModuleHandleA(nullptr), tutorWindowDesc()));
     appWindow.setFrameRate(45);
     app = new TutorApp();
     tutorApp = app;
