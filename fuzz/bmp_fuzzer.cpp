@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "gfx/surface.h"
@@ -13,10 +12,8 @@
 namespace {
 
 const std::string& scratchPath() {
-    static const std::string path = [] {
-        std::atexit([] { std::remove(scratchPath().c_str()); });
-        return "/tmp/tabladex-bmp-fuzz-" + std::to_string(getpid()) + ".bmp";
-    }();
+    static const std::string path =
+        "/tmp/tabladex-bmp-fuzz-" + std::to_string(getpid()) + ".bmp";
     return path;
 }
 
@@ -35,8 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fwrite(data, 1, size, file);
     std::fclose(file);
 
+    // libFuzzer may end the process without running exit handlers, so the file goes at once.
     Surface image;
-    if (!image.loadBitmap(scratchPath().c_str())) return 0;
+    const bool loaded = image.loadBitmap(scratchPath().c_str());
+    std::remove(scratchPath().c_str());
+    if (!loaded) return 0;
     if (image.width <= 0 || image.height <= 0 || !image.pixels) __builtin_trap();
 
     Surface copy;
