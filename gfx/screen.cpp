@@ -41,10 +41,11 @@ void TutorApp::drawCurrentStep() {
     if (!entry || !entry->playable()) return;
     int32_t last = stepIndex.load() - 1;
     if (last < 0 || last >= entry->stepCount) last = entry->stepCount - 1;
-    // Glyphs are laid out for the first eight rows only; later steps have none.
-    if (last >= 28 * 8) return;
+    // A copy of the step's rectangle goes to the copy: a step below the eighth row lies at
+    // the buffer's bottom edge, where clipping would otherwise rewrite the stored rectangle.
+    SpriteRect glyph = entry->glyphRects[last];
     appWindow.backBuffer->copyFrom(rhythmNotes, 10 + 20 * (last % 28), 290 + 20 * (last / 28),
-                                   entry->glyphRects[last]);
+                                   glyph);
 }
 
 void TutorApp::drawTempo() {

@@ -1,0 +1,187 @@
+// The on-screen controls: which control the cursor is over, the sliders' mappings, the
+// Pause latch, Previous and Next while held, and loads served by the frame update.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/app_window.h"
+#include "platform/headless/headless.h"
+#include "tests/support/test_support.h"
+#include "tests/support/tutor_fixture.h"
+
+namespace {
+
+class Controls : public testing_support::TutorFixture {
+protected:
+    // One frame as the main loop runs it, with the pointer at (x, y) of the client area.
+    void frame(int x, int y, bool buttonDown, float seconds = 1.0f / 45) {
+        headless::setCursorClient(appWindow.window, x, y);
+        headless::setLeftButton(buttonDown);
+        inputSnapshot.takeSnapshot();
+        appWindow.clearBackBuffer();
+        app->update(seconds);
+    }
+    // A frame with the button up somewhere harmless.
+    void release() { frame(300, 20, false); }
+};
+
+TEST_F(Controls, HitTestFindsTheFirstRectangleAndKnobsWinOverTracks) {
+    struct Case {
+        int x, y, control;
+    };
+    const Case cases[] = {{10, 230, PlayButton},  {25, 245, PlayButton},  {26, 238, NoControl},
+                          {28, 230, PauseButton}, {61, 245, StopButton},  {62, 245, NoControl},
+                          {453, 150, TempoTrack}, {542, 100, VolumeTrack}, {10, 200, PreviousButton},
+                          {93, 215, NextButton},  {0, 0, NoControl},       {-5, 230, NoControl}};
+    for (const Case& c : cases) {
+        headless::setCursorClient(appWindow.window, c.x, c.y);
+        inputSnapshot.takeSnapshot();
+        EXPECT_EQ(app->hitTest(), c.control) << c.x << "," << c.y;
+    }
+    // After the first frame the knobs sit on their tracks (tempo 30 at 203, volume 1.0 at 97).
+    release();
+    headless::setCursorClient(appWindow.window, 453, 205);
+    inputSnapshot.takeSnapshot();
+    EXPECT_EQ(app->hitTest(), TempoKnob);
+    headless::setCursorClient(appWindow.window, 542, 100);
+    inputSnapshot.takeSnapshot();
+    EXPECT_EQ(app->hitTest(), VolumeKnob);
+}
+
+TEST_F(Controls, TempoKnobMapsRowsToTempiAndWritesTheEntry) {
+    loadNotations({"D-t-T-k-"}, 120, 4);
+    release();  // knob drawn at the tempo's row
+    struct Case {
+        int row, tempo;
+    };
+    int knobRow = app->controlRects[TempoKnob].top;
+    frame(445, knobRow + 2, true);  // grab the knob
+    ASSERT_TRUE(app->tempoDragging);
+    for (Case c : {Case{203, 50}, Case{150, 185}, Case{140, 210}, Case{104, 300}, Case{96, 300},
+                   Case{211, 30}}) {
+        frame(453, c.row, true);  // drag along the track (or the knob)
+        EXPECT_EQ(app->tempo, c.tempo) << "row " << c.row;
+        EXPECT_EQ(app->entries[0].tempo, c.tempo);
+    }
+    frame(453, 150, true);
+    EXPECT_DOUBLE_EQ(app->entries[0].stepTime.load(), 60.0 / 185 / 4);
+    release();
+    EXPECT_FALSE(app->tempoDragging);
+}
+
+TEST_F(Controls, PressOnTheTrackWithoutTheKnobLeavesTheTempo) {
+    loadNotations({"D-t-"}, 120, 2);
+    release();
+    frame(453, 120, true);  // on the track, above the knob
+    EXPECT_EQ(app->tempo, 120);
+    EXPECT_FALSE(app->tempoDragging);
+}
+
+TEST_F(Controls, VolumeKnobMapsRowsAndFlagsTheChange) {
+    release();
+    int knobRow = app->controlRects[VolumeKnob].top;
+    EXPECT_EQ(knobRow, 97);
+    frame(540, knobRow + 1, true);
+    ASSERT_TRUE(app->volumeDragging);
+    EXPECT_TRUE(app->volumeChanged.load());
+    frame(542, 150, true);
+    EXPECT_EQ(app->volume.load(), 0.5f);
+    frame(542, 210, true);
+    EXPECT_EQ(app->volume.load(), 0.0f);
+    frame(542, 96, true);
+    EXPECT_EQ(app->volume.load(), 1.0f);
+    release();
+    EXPECT_FALSE(app->volumeDragging);
+}
+
+TEST_F(Controls, PauseActsOnReleaseAndNotWhileStopped) {
+    loadNotations({"D-t-T-k-"}, 120, 2);
+    frame(12, 235, true);  // Play
+    ASSERT_EQ(app->playState, Playing);
+    release();
+    frame(30, 235, true);  // Pause pressed
+    EXPECT_EQ(app->playState, Playing);
+    EXPECT_TRUE(app->pausePressed);
+    release();
+    EXPECT_EQ(app->playState, Paused);
+    EXPECT_FALSE(threadRunning.load());
+    frame(50, 235, true);  // Stop
+    release();
+    EXPECT_EQ(app->playState, Stopped);
+    frame(30, 235, true);
+    release();
+    EXPECT_EQ(app->playState, Stopped);
+}
+
+TEST_F(Controls, NextWhileHeldActsAtOnceThenEveryFifthOfASecond) {
+    loadNotations({"D-", "t-", "k-", "S-", "P-"}, 100, 1, {2, 2, 2, 2, 2});
+    app->buttonClock = 1.0f;
+    frame(80, 205, true, 0.05f);
+    EXPECT_EQ(app->currentEntry, 1);
+    for (int i = 0; i < 3; ++i) frame(80, 205, true, 0.05f);  // 0.15 s held
+    EXPECT_EQ(app->currentEntry, 1);
+    frame(80, 205, true, 0.05f);  // 0.2 s
+    EXPECT_EQ(app->currentEntry, 2);
+    release();
+    app->buttonClock = 1.0f;
+    frame(12, 205, true, 0.05f);  // Previous
+    EXPECT_EQ(app->currentEntry, 1);
+}
+
+TEST_F(Controls, NextOnASingleRhythmRestartsItAndKeepsPlaying) {
+    loadNotations({"D-t-T-k-"}, 120, 2);
+    frame(12, 235, true);
+    release();
+    app->entries[0].repeatsDone.store(3);
+    app->buttonClock = 1.0f;
+    frame(80, 205, true);
+    EXPECT_EQ(app->currentEntry, 0);
+    EXPECT_EQ(app->entries[0].repeatsDone.load(), 0);
+    EXPECT_EQ(app->playState, Playing);
+    EXPECT_TRUE(threadRunning.load());
+}
+
+TEST_F(Controls, PreviousAndNextBeforeAnyLoadTouchNothing) {
+    app->buttonClock = 1.0f;
+    frame(80, 205, true);
+    frame(12, 205, true, 0.5f);
+    EXPECT_EQ(app->entries, nullptr);
+    EXPECT_EQ(app->currentEntry, 0);
+    EXPECT_FALSE(advanceRequested.load());
+    EXPECT_FALSE(previousRequested.load());
+}
+
+TEST_F(Controls, ALoadChosenWhilePlayingEndsTheThreadAndPlaysTheNewRhythm) {
+    loadNotations({"D-t-T-k-"}, 120, 2);
+    frame(12, 235, true);
+    release();
+    ASSERT_TRUE(threadRunning.load());
+    std::string path = (testing_support::programFolder() / "rhythms" / "saidi.krf").string();
+    std::strcpy(selectedPath, path.c_str());
+    loadRhythmRequested = true;
+    release();
+    EXPECT_FALSE(loadRhythmRequested);
+    EXPECT_EQ(app->entryCount, 1);
+    EXPECT_EQ(app->entries[0].title, "Saidi");
+    EXPECT_EQ(app->tempo, app->entries[0].tempo);
+    EXPECT_EQ(app->playState, Playing);
+    EXPECT_TRUE(threadRunning.load());
+}
+
+TEST_F(Controls, AFailedLoadLeavesNothingThatPlays) {
+    loadNotations({"D-t-T-k-"}, 120, 2);
+    std::string path = (testing_support::programFolder() / "no such rhythm.krf").string();
+    std::strcpy(selectedPath, path.c_str());
+    loadRhythmRequested = true;
+    release();
+    ASSERT_EQ(headless::messageBoxes().size(), 1u);
+    EXPECT_EQ(headless::messageBoxes()[0].text, "Error Reading File");
+    EXPECT_TRUE(app->rhythmLoaded) << "an earlier load stays counted";
+    EXPECT_EQ(app->tempo, 0);
+    frame(12, 235, true);  // Play
+    EXPECT_FALSE(threadRunning.load());
+    EXPECT_NE(app->playState, Playing);
+    release();  // drawing the empty entry must not touch its missing parts
+}
+
+}  // namespace

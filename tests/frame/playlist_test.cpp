@@ -1,0 +1,123 @@
+// Playlists: pairs of lines naming rhythm files relative to the playlist's folder, each with
+// its repeat count; what the learner sees when one cannot be used.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "platform/headless/headless.h"
+#include "tests/support/test_support.h"
+#include "tests/support/tutor_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Playlist : public testing_support::TutorFixture {
+protected:
+    void SetUp() override {
+        TutorFixture::SetUp();
+        folder = testing_support::makeTempFolder("playlist");
+        fs::create_directory(folder / "slow");
+        rhythm("basic.krf", "Basic\n100\n2\nD-t-T-k-\n");
+        rhythm("fast.krf", "Fast\n180\n4\nD-tkD-tk\n");
+        rhythm("slow/basic.krf", "Slow Basic\n60\n1\nD-T-\n");
+    }
+    void TearDown() override {
+        fs::remove_all(folder);
+        TutorFixture::TearDown();
+    }
+    void rhythm(const std::string& name, const std::string& text) {
+        testing_support::writeFile(folder / name, text);
+    }
+    // Writes a playlist and loads it as the frame update would.
+    void load(const std::string& text, const std::string& name = "practice.krp") {
+        testing_support::writeFile(folder / name, text);
+        std::strcpy(selectedPath, (folder / name).string().c_str());
+        loadPlaylistRequested = true;
+        app->loadPlaylist();
+    }
+    std::vector<std::string> boxTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& box : headless::messageBoxes()) texts.push_back(box.text);
+        return texts;
+    }
+    fs::path folder;
+};
+
+TEST_F(Playlist, PairsBecomeEntriesWithTheirRepeatCounts) {
+    load("basic.krf\n2\nfast.krf\n4\nslow/basic.krf\n1\n");
+    ASSERT_EQ(app->entryCount, 3);
+    EXPECT_EQ(app->entries[0].title, "Basic");
+    EXPECT_EQ(app->entries[0].repeatCount, 2);
+    EXPECT_EQ(app->entries[1].title, "Fast");
+    EXPECT_EQ(app->entries[1].repeatCount, 4);
+    EXPECT_EQ(app->entries[2].title, "Slow Basic");
+    EXPECT_TRUE(app->rhythmLoaded);
+    EXPECT_TRUE(app->beatFlag.load());
+    EXPECT_EQ(app->currentEntry, 0);
+    EXPECT_EQ(app->tempo, 100);
+    EXPECT_FALSE(loadPlaylistRequested);
+    EXPECT_EQ(app->playState, Stopped) << "loading does not start playback";
+    EXPECT_TRUE(headless::messageBoxes().empty());
+}
+
+TEST_F(Playlist, BackslashesCarriageReturnsAndALastLineWithoutNewline) {
+    testing_support::writeFile(folder / "dos.krp", "fast.krf\r\n3\r\nslow\\basic.krf\r\n2");
+    std::string path = folder.string() + "\\dos.krp";
+    std::strcpy(selectedPath, path.c_str());
+    loadPlaylistRequested = true;
+    app->loadPlaylist();
+    EXPECT_EQ(std::string(selectedPath), (folder / "dos.krp").string());
+    ASSERT_EQ(app->entryCount, 2) << (boxTexts().empty() ? "" : boxTexts()[0]);
+    EXPECT_EQ(app->entries[0].repeatCount, 3);
+    EXPECT_EQ(app->entries[1].title, "Slow Basic");
+    EXPECT_EQ(app->entries[1].repeatCount, 2);
+}
+
+TEST_F(Playlist, CountsWithoutDigitsReadAsZero) {
+    load("basic.krf\nforever\nfast.krf\n 7 times\n");
+    ASSERT_EQ(app->entryCount, 2);
+    EXPECT_EQ(app->entries[0].repeatCount, 0);
+    EXPECT_EQ(app->entries[1].repeatCount, 7);
+}
+
+TEST_F(Playlist, AnOddNumberOfLinesIsReportedAndTheLastEntryRepeats) {
+    load("basic.krf\n2\nfast.krf\n1\nbasic.krf\n");
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Error in playlist file: odd number of lines."});
+    EXPECT_EQ(headless::messageBoxes()[0].caption, "Playlist Error");
+    ASSERT_EQ(app->entryCount, 3);
+    EXPECT_EQ(app->entries[2].repeatCount, 0);
+}
+
+TEST_F(Playlist, AMissingRhythmKeepsThePreviousRhythm) {
+    loadNotations({"D-t-"}, 90, 1);
+    RhythmEntry* previous = app->entries;
+    load("basic.krf\n2\nmissing.krf\n1\n");
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{"Error Reading File", "Error loading the playlist"}));
+    EXPECT_EQ(app->entries, previous);
+    EXPECT_EQ(app->entryCount, 1);
+    EXPECT_EQ(app->tempo, 90);
+    EXPECT_FALSE(loadPlaylistRequested);
+}
+
+TEST_F(Playlist, AnAbsolutePathLineStillGetsTheFolderAndFails) {
+    load((folder / "basic.krf").string() + "\n1\n");
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{"Error Reading File", "Error loading the playlist"}));
+    EXPECT_EQ(app->entries, nullptr);
+}
+
+TEST_F(Playlist, EmptyOrMissingPlaylistsAreRefused) {
+    load("");
+    ASSERT_EQ(headless::messageBoxes().size(), 1u);
+    EXPECT_EQ(headless::messageBoxes()[0].caption, "Playlist Error");
+    EXPECT_EQ(app->entries, nullptr);
+    EXPECT_FALSE(app->rhythmLoaded);
+    headless::clearMessageBoxes();
+    std::strcpy(selectedPath, (folder / "none.krp").string().c_str());
+    app->loadPlaylist();
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Error Reading File"});
+    EXPECT_FALSE(app->rhythmLoaded);
+}
+
+}  // namespace
