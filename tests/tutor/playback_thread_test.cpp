@@ -14,7 +14,7 @@ namespace {
 using testing_support::SoundedStep;
 using PlaybackThread = testing_support::PlaybackFixture;
 
-constexpr double increment = 0.001;
+constexpr double increment = 0.0025;
 // A step is seen after the increment that carries the step clock past the step time, so a
 // measured interval is the step time plus less than one increment.
 constexpr double slack = increment + 1e-6;
