@@ -141,8 +141,10 @@ std::vector<int> soundingSteps() {
 // Interval errors in frames for a stream whose frames advance at `rate` per second. Each
 // onset is matched to a sounding step by its distance from the previous matched onset, so
 // a missing or merged onset costs only its own intervals instead of shifting all later ones.
+// With callTimes (seconds, by step), the ideal interval is the one between the moments the
+// requests were actually made, which leaves out how late the playback thread woke.
 std::vector<double> intervalErrors(const std::vector<std::size_t>& onsets, const std::vector<int>& steps,
-                                   double rate) {
+                                   double rate, const std::vector<double>* callTimes = nullptr) {
     std::vector<double> errors;
     if (onsets.empty() || steps.empty()) return errors;
     const double stepFrames = kStepSeconds * rate;
@@ -151,7 +153,9 @@ std::vector<double> intervalErrors(const std::vector<std::size_t>& onsets, const
         const double apart = static_cast<double>(onsets[i]) - static_cast<double>(onsets[i - 1]);
         const int step = previousStep + static_cast<int>(std::lround(apart / stepFrames));
         if (std::binary_search(steps.begin(), steps.end(), step) && step > previousStep) {
-            errors.push_back(apart - std::round((step - previousStep) * stepFrames));
+            const double seconds = callTimes ? (*callTimes)[step] - (*callTimes)[previousStep]
+                                             : (step - previousStep) * kStepSeconds;
+            errors.push_back(apart - std::round(seconds * rate));
         }
         previousStep = step;
     }
@@ -208,6 +212,7 @@ bool runOffline(const std::filesystem::path& dir, bool quantize, OfflineRun* run
 
 struct RealtimeRun {
     std::vector<float> stream;
+    std::vector<double> callTimes;  // steady seconds at which each step's request was made
     std::size_t late = 0;
     int rate = 0;
     int block = 0;
@@ -232,6 +237,7 @@ bool runRealtime(const std::filesystem::path& dir, audio::OutputKind kind, Realt
     run->rate = rig.rate;
     run->block = audio::outputBlockFrames(rig.system);
     bool ok = true;
+    run->callTimes.assign(kSteps, 0.0);
     std::thread playback([&] {
         using Clock = std::chrono::steady_clock;
         const auto start = Clock::now() + std::chrono::milliseconds(500);
@@ -241,6 +247,7 @@ bool runRealtime(const std::filesystem::path& dir, audio::OutputKind kind, Realt
             std::this_thread::sleep_until(due - std::chrono::milliseconds(1));
             while (Clock::now() < due) {
             }
+            run->callTimes[step] = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
             ok = rig.play(step) && ok;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -301,6 +308,9 @@ int main() {
     const Stats realtimeOwnRate = statsOf(intervalErrors(realtimeOnsets, steps, deviceRate));
     const auto silentOnsets = detect(silent.stream, silent.rate);
     const Stats silentStats = statsOf(intervalErrors(silentOnsets, steps, silent.rate));
+    const Stats silentCalls = statsOf(intervalErrors(silentOnsets, steps, silent.rate, &silent.callTimes));
+    const Stats realtimeCalls =
+        statsOf(intervalErrors(realtimeOnsets, steps, deviceRate, &realtime.callTimes));
 
     std::printf("offline output, %d Hz: %zu/%zu onsets, %zu late\n", offline.rate, offlineOnsets.size(),
                 steps.size(), offline.late);
@@ -314,9 +324,11 @@ int main() {
     char label[96];
     std::snprintf(label, sizeof label, "against the driver's own mean rate (%.1f Hz)", deviceRate);
     printStats(label, realtimeOwnRate);
+    printStats("same, against the times the requests were really made", realtimeCalls);
     std::printf("silent output, steady-clock paced, %d Hz, %d-frame blocks: %zu/%zu onsets, %zu late\n",
                 silent.rate, silent.block, silentOnsets.size(), steps.size(), silent.late);
     printStats("against the nominal rate", silentStats);
+    printStats("same, against the times the requests were really made", silentCalls);
     const double cpuPercent = 100.0 * offline.cpu / (offline.stream.size() / 2.0 / offline.rate);
     std::printf("mixer CPU: %.3f s for %.1f s of audio\n", offline.cpu, offline.stream.size() / 2.0 / offline.rate);
 

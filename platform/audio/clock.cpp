@@ -21,6 +21,8 @@ double clockNow() {
     return now ? now() : steadySeconds();
 }
 
+bool clockIsSteady() { return gClock.load(std::memory_order_acquire) == nullptr; }
+
 void setClock(ClockFunction now) { gClock.store(now, std::memory_order_release); }
 
 }  // namespace audio

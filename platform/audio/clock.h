@@ -11,5 +11,6 @@ namespace audio {
 
 double clockNow();
 double steadySeconds();  // the steady clock itself, whatever clock is installed
+bool clockIsSteady();    // no replacement clock is installed
 
 }  // namespace audio

@@ -41,13 +41,18 @@ void SilentOutput::stop() {
 void SilentOutput::run() {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
+    const double startSeconds = steadySeconds();
     const double blockSeconds = static_cast<double>(blockFrames_) / rate_;
     for (long long k = 0; running_.load(std::memory_order_relaxed); ++k) {
         const auto due = start + std::chrono::duration_cast<Clock::duration>(
                                      std::chrono::duration<double>(k * blockSeconds));
         std::this_thread::sleep_until(due);
         float* out = block_.data();
-        target_.render(target_.user, out, blockFrames_, clockNow());
+        // Block k belongs to its due time, as on a sound card that takes it then; the time
+        // this thread happened to wake adds only scheduling noise. A replacement clock has
+        // no known relation to the schedule, so it is read as it is.
+        const double now = clockIsSteady() ? startSeconds + k * blockSeconds : clockNow();
+        target_.render(target_.user, out, blockFrames_, now);
         Capture* capture = capture_.exchange(nullptr, std::memory_order_acq_rel);
         if (capture) {
             const std::size_t room = capture->samples.size() / 2 - capture->frames;

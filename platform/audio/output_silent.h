@@ -3,7 +3,8 @@
 // for measurements).
 //
 // Promises: block k is rendered no earlier than start + k * blockFrames / rate on the
-// steady clock; a late thread catches up, so the average rate is exact. Capture keeps up to
+// steady clock and is stamped with that due time; a late thread catches up, so the rate and
+// the time-to-frame mapping are exact. Capture keeps up to
 // maxFrames of what is rendered, in storage allocated by setCapture (never by the thread).
 //
 // Threads: setCapture and takeCapture on the main thread, while the output runs or not;
