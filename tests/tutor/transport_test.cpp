@@ -7,7 +7,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/manual_clock.h"
 #include "tests/tutor/playback_fixture.h"
 
 namespace {
