@@ -45,7 +45,7 @@ protected:
 
     // Advances in increments until the thread sounds its next step; nothing when it ends or
     // stays silent for limit seconds of manual time.
-    std::optional<SoundedStep> nextStep(double increment = 0.001, double limit = 5.0);
+    std::optional<SoundedStep> nextStep(double increment = 0.005, double limit = 5.0);
 
     // Tells the fixture the step index the main thread has just set (start, stop, entry
     // changes), so that the next step is seen from there.

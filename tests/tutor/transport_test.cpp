@@ -90,7 +90,7 @@ TEST_F(Transport, StartWhilePlayingKeepsTheOneThread) {
     EXPECT_EQ(app->playState, Playing);
     EXPECT_EQ(app->playbackThread.get_id(), thread) << "a second start started a thread";
     EXPECT_TRUE(threadRunning.load());
-    auto second = nextStep();
+    auto second = nextStep(0.001);
     ASSERT_TRUE(second);
     EXPECT_EQ(second->step, 1) << "a second start moved the position";
     EXPECT_NEAR(second->at - first->at, 0.125, 0.0011);
