@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libgtk-3-dev libsdl2-dev libsndfile1-dev libsamplerate0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
+  libx11-dev libxtst-dev xvfb xauth
 )
 if [ "${TABLADEX_FULL_CHECKS:-0}" = 1 ]; then
   # The test suite also fuzzes with clang's libFuzzer and cross-builds for Windows.

@@ -38,10 +38,10 @@ int TutorApp::playbackLoop(TutorApp* app) {
                 // Time beyond the step time is dropped, not carried over.
                 app->stepClock.store(0.0);
             }
-            if (app->volumeChanged.load()) {
-                if (app->masterGroup) app->masterGroup->setVolume(app->volume.load());
-                app->volumeChanged.store(false);
-            }
+            // Taking the flag before reading the volume: a change made meanwhile raises it
+            // again and is passed on at the next pass, never lost.
+            if (app->volumeChanged.exchange(false) && app->masterGroup)
+                app->masterGroup->setVolume(app->volume.load());
         }
     }
     threadRunning.store(false);

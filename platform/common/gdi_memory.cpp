@@ -35,9 +35,11 @@ struct DeviceContext {
 // The 1 x 1 bitmap that a new memory DC holds before anything is selected into it.
 Bitmap stockBitmap{1, 1, 1, 4, true, nullptr, true, nullptr};
 
+// Never destroyed: the process-wide window object gives its back buffer back during exit,
+// after function-local statics would already be gone.
 std::set<void*>& liveObjects() {
-    static std::set<void*> objects;
-    return objects;
+    static auto* objects = new std::set<void*>;
+    return *objects;
 }
 
 bool isLive(void* object) { return object && liveObjects().count(object); }

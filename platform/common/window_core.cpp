@@ -26,9 +26,11 @@ struct Core {
     bool quit = false;
 };
 
+// Never destroyed: the process-wide window object closes its last panel during exit,
+// after function-local statics would already be gone.
 Core& core() {
-    static Core instance;
-    return instance;
+    static auto* instance = new Core;
+    return *instance;
 }
 
 uintptr_t key(HWND handle) { return reinterpret_cast<uintptr_t>(handle); }

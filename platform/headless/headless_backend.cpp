@@ -24,9 +24,10 @@ struct State {
     std::function<void(const headless::Frame&)> presentHook;
 };
 
+// Never destroyed, like the window system it serves (windows may go during exit).
 State& state() {
-    static State instance;
-    return instance;
+    static auto* instance = new State;
+    return *instance;
 }
 
 constexpr RECT frame{3, 26, 3, 3};
