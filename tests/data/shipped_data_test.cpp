@@ -32,14 +32,14 @@ bool cellHasDrawing(const Surface& sheet, int32_t left, int32_t top, int32_t siz
     return false;
 }
 
-struct ImageSpec {
+struct ExpectedImage {
     const char* name;
     int32_t width, height;  // 0: at least the minimum below
     int32_t minWidth, minHeight, maxWidth, maxHeight;
 };
 
 TEST(ShippedImages, LoadAsThirtyTwoBitWithTheirSizes) {
-    const ImageSpec specs[] = {
+    const ExpectedImage images[] = {
         {"600x480Background.bmp", 600, 480, 0, 0, 0, 0},
         {"slider.bmp", 30, 10, 0, 0, 0, 0},
         {"metronome.bmp", 0, 0, 150, 150, 4096, 4096},
@@ -53,19 +53,19 @@ TEST(ShippedImages, LoadAsThirtyTwoBitWithTheirSizes) {
         {"stoppedLabel.bmp", 0, 0, 1, 1, 177, 30},
         {"playlistbuttons.bmp", 0, 0, 84, 16, 200, 30},
     };
-    for (const ImageSpec& spec : specs) {
+    for (const ExpectedImage& expected : images) {
         Surface image;
-        std::string path = (dataFolder() / "images" / spec.name).string();
-        ASSERT_TRUE(image.loadBitmap(path.c_str())) << spec.name;
-        EXPECT_EQ(image.bytesPerPixel, 4) << spec.name;
-        if (spec.width) {
-            EXPECT_EQ(image.width, spec.width) << spec.name;
-            EXPECT_EQ(image.height, spec.height) << spec.name;
+        std::string path = (dataFolder() / "images" / expected.name).string();
+        ASSERT_TRUE(image.loadBitmap(path.c_str())) << expected.name;
+        EXPECT_EQ(image.bytesPerPixel, 4) << expected.name;
+        if (expected.width) {
+            EXPECT_EQ(image.width, expected.width) << expected.name;
+            EXPECT_EQ(image.height, expected.height) << expected.name;
         } else {
-            EXPECT_GE(image.width, spec.minWidth) << spec.name;
-            EXPECT_GE(image.height, spec.minHeight) << spec.name;
-            EXPECT_LE(image.width, spec.maxWidth) << spec.name;
-            EXPECT_LE(image.height, spec.maxHeight) << spec.name;
+            EXPECT_GE(image.width, expected.minWidth) << expected.name;
+            EXPECT_GE(image.height, expected.minHeight) << expected.name;
+            EXPECT_LE(image.width, expected.maxWidth) << expected.name;
+            EXPECT_LE(image.height, expected.maxHeight) << expected.name;
         }
     }
 }
