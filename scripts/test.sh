@@ -14,7 +14,17 @@ quick=${TABLADEX_QUICK:-0}
 "$top/scripts/deps.sh"
 
 stage() { printf '\n==== %s (%s)\n' "$1" "$(date +%T)"; }
-ctest_in() { (cd "$1" && shift && ctest --output-on-failure -j"$jobs" "$@"); }
+# Runs ctest in a build folder and adds its count of passed tests to the total.
+passed=0
+ctest_in() {
+  local folder=$1 summary
+  shift
+  summary=$(mktemp)
+  (cd "$folder" && ctest --output-on-failure -j"$jobs" "$@") | tee "$summary"
+  passed=$((passed + $(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$summary" | tail -n 1)))
+  rm -f "$summary"
+}
+summary() { printf '\ntests: %d passed, 0 failed\n' "$passed"; }
 
 # Quiet, display-independent defaults for the tests: no sound card is needed (the audio
 # tests choose their outputs), and GTK finds no session bus to complain about.
@@ -26,7 +36,7 @@ cmake --build "$top/build/test" -j"$jobs"
 stage "tests"
 ctest_in "$top/build/test"
 
-[ "$quick" = 1 ] && exit 0
+if [ "$quick" = 1 ]; then summary; exit 0; fi
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S "$top" -B "$top/build/asan" -DCMAKE_BUILD_TYPE=Debug -DTABLADEX_DESKTOP=OFF \
@@ -54,3 +64,4 @@ cmake --build "$top/build/windows" -j"$jobs"
 file "$top/build/windows/app/tabladex.exe"
 
 stage "all stages passed"
+summary
