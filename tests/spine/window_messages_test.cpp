@@ -90,6 +90,22 @@ TEST_F(MainWindow, EscapeClosesTheWindowAndRequestsTheQuit) {
     EXPECT_TRUE(platform::quitPosted());
 }
 
+TEST_F(MainWindow, WithoutAnObjectEveryMessageGoesToTheDefaultProcedure) {
+    // A window of the same class made with no AppWindow behind it: its messages (like those
+    // that arrive before WM_CREATE) reach the default procedure only.
+    HWND bare = CreateWindowExA(0, "DefaultWindow", "bare", WS_CAPTION, 0, 0, 100, 100, nullptr,
+                                nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(bare, nullptr);
+    EXPECT_EQ(GetWindowLongPtrA(bare, GWLP_USERDATA), 0);
+    EXPECT_EQ(SendMessageA(bare, WM_KEYDOWN, VK_ESCAPE, 0), 0);
+    EXPECT_TRUE(IsWindow(bare)) << "Escape is the tutor window's key, not the default's";
+    SendMessageA(bare, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(bare));
+    EXPECT_FALSE(stopRequested.load());
+    EXPECT_FALSE(platform::quitPosted());
+    EXPECT_TRUE(IsWindow(appWindow.window));
+}
+
 TEST_F(MainWindow, OtherKeysAreAnsweredWithZeroAndDoNothing) {
     for (int key : {int('A'), VK_RETURN, VK_SPACE}) {
         EXPECT_EQ(SendMessageA(appWindow.window, WM_KEYDOWN, key, 0), 0);
