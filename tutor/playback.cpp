@@ -38,10 +38,13 @@ int TutorApp::playbackLoop(TutorApp* app) {
                 // Time beyond the step time is dropped, not carried over.
                 app->stepClock.store(0.0);
             }
-            // Taking the flag before reading the volume: a change made meanwhile raises it
-            // again and is passed on at the next pass, never lost.
-            if (app->volumeChanged.exchange(false) && app->masterGroup)
-                app->masterGroup->setVolume(app->volume.load());
+            if (app->volumeChanged.load()) {
+                const float applied = app->volume.load();
+                if (app->masterGroup) app->masterGroup->setVolume(applied);
+                app->volumeChanged.store(false);
+                // A change made while this one was applied is passed on at the next pass.
+                if (app->volume.load() != applied) app->volumeChanged.store(true);
+            }
         }
     }
     threadRunning.store(false);
