@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_window.h"
-#include "app/resource_ids.h"
+#include "app/main_loop.h"
 #include "platform/manual_clock.h"
 #include "platform/headless/headless.h"
 #include "tests/support/test_support.h"
@@ -14,13 +14,7 @@ protected:
     void SetUp() override {
         testing_support::resetWorld();
         platform::useManualClock(true);
-        WindowDesc description;
-        description.title = "gate";
-        description.style = WS_CAPTION | WS_SYSMENU;
-        description.width = 600;
-        description.height = 480;
-        description.menuId = IDR_MAINMENU;
-        ASSERT_TRUE(appWindow.create(GetModuleHandleA(nullptr), description));
+        ASSERT_TRUE(appWindow.create(GetModuleHandleA(nullptr), tutorWindowDesc()));
     }
     void TearDown() override { testing_support::resetWorld(); }
 };

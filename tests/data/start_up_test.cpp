@@ -5,7 +5,6 @@
 
 #include "app/app_window.h"
 #include "app/main_loop.h"
-#include "app/resource_ids.h"
 #include "platform/audio/audio.h"
 #include "platform/headless/headless.h"
 #include "tests/support/test_support.h"
@@ -26,13 +25,7 @@ protected:
             fs::copy(testing_support::programFolder() / part, folder / part,
                      fs::copy_options::recursive);
         fs::current_path(folder);
-        WindowDesc description;
-        description.title = "start-up";
-        description.style = WS_CAPTION | WS_SYSMENU;
-        description.width = 600;
-        description.height = 480;
-        description.menuId = IDR_MAINMENU;
-        ASSERT_TRUE(appWindow.create(GetModuleHandleA(nullptr), description));
+        ASSERT_TRUE(appWindow.create(GetModuleHandleA(nullptr), tutorWindowDesc()));
     }
     void TearDown() override {
         app.shutDown();
