@@ -17,7 +17,8 @@ void chooseFile(const char* filter, const char* title, const char* defaultExtens
     if (tutorApp) tutorApp->togglePause();
     OPENFILENAMEA ofn;
     std::memset(&ofn, 0, sizeof ofn);
-    ofn.lStructSize = 76;
+    // The whole record: a 64-bit dialog refuses the size of the 32-bit one.
+    ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = appWindow.window;
     ofn.lpstrFilter = filter;
     ofn.nFilterIndex = 0;

@@ -75,7 +75,10 @@ ChosenPath checkChosenPath(const OPENFILENAMEA& ofn, const std::string& path) {
 }  // namespace platform
 
 BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn) {
-    if (!ofn || ofn->lStructSize < 76 || !ofn->lpstrFile || ofn->nMaxFile == 0) return FALSE;
+    // Windows takes only the record's own size (a record sized for another build fails with
+    // CDERR_STRUCTSIZE before any dialog shows), so a wrong size fails here too.
+    if (!ofn || ofn->lStructSize != sizeof(OPENFILENAMEA) || !ofn->lpstrFile || ofn->nMaxFile == 0)
+        return FALSE;
     std::string chosen;
     if (!platform::backend::chooseOpenFile(*ofn, chosen) || chosen.empty()) return FALSE;
     chosen = platform::withDefaultExtension(chosen, ofn->lpstrDefExt);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/app_window.h"
+#include "app/resource_ids.h"
 #include "platform/headless/headless.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tutor_fixture.h"
@@ -166,6 +167,34 @@ TEST_F(Controls, ALoadChosenWhilePlayingEndsTheThreadAndPlaysTheNewRhythm) {
     EXPECT_EQ(app->tempo, app->entries[0].tempo);
     EXPECT_EQ(app->playState, Playing);
     EXPECT_TRUE(threadRunning.load());
+}
+
+TEST_F(Controls, OpenCommandsHandTheTypedNameToTheNextFrame) {
+    // The name is typed without its extension; the dialog completes it. A record the
+    // dialog refuses would count as a cancel and raise nothing.
+    struct Case {
+        int command;
+        const char* typed;
+        const char* chosen;
+        bool* requested;
+        const char* title;
+    };
+    const std::string rhythms = (testing_support::programFolder() / "rhythms").string();
+    const Case cases[] = {
+        {ID_FILE_OPENRHYTHM, "saidi", "saidi.krf", &loadRhythmRequested, "Saidi"},
+        {ID_FILE_OPENPLAYLIST, "lesson_beginner", "lesson_beginner.krp", &loadPlaylistRequested, nullptr}};
+    for (const Case& c : cases) {
+        headless::answerNextOpenFile(rhythms + "/" + c.typed);
+        runMenuCommand(c.command);
+        ASSERT_TRUE(*c.requested) << c.typed;
+        EXPECT_EQ(std::string(selectedPath), rhythms + "/" + c.chosen);
+        release();
+        EXPECT_FALSE(*c.requested);
+        ASSERT_GE(app->entryCount, 1) << c.typed;
+        if (c.title) EXPECT_EQ(app->entries[0].title, c.title);
+    }
+    EXPECT_EQ(headless::openFileRequests().size(), 2u);
+    EXPECT_TRUE(headless::messageBoxes().empty());
 }
 
 TEST_F(Controls, AFailedLoadLeavesNothingThatPlays) {

@@ -189,6 +189,23 @@ TEST_F(FileChooserTest, CancelReturnsZero) {
     EXPECT_STREQ(file, "untouched");
 }
 
+TEST_F(FileChooserTest, ARecordOfAnotherSizeFailsBeforeAnyChooserShows) {
+    bool shown = false;
+    onNextFileChooser([&](GtkDialog* dialog) {
+        shown = true;
+        EXPECT_TRUE(pressResponse(dialog, GTK_RESPONSE_CANCEL));
+    });
+    // 76 is the 32-bit record's size; Windows accepts exactly its own record's size.
+    for (DWORD size : {DWORD{76}, DWORD{sizeof ofn - 8}, DWORD{sizeof ofn + 8}}) {
+        ofn.lStructSize = size;
+        EXPECT_FALSE(GetOpenFileNameA(&ofn)) << size;
+    }
+    EXPECT_FALSE(shown);
+    ofn.lStructSize = sizeof ofn;
+    EXPECT_FALSE(GetOpenFileNameA(&ofn));  // the chooser shows and is cancelled
+    EXPECT_TRUE(shown);
+}
+
 TEST_F(FileChooserTest, PathLongerThanTheBufferFails) {
     std::string path = folder + "/Tabla.krf";
     ofn.nMaxFile = static_cast<DWORD>(path.size());  // no room for the terminator
