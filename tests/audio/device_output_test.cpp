@@ -1,7 +1,6 @@
 // Outputs chosen at init: SDL's disk driver counts as a device and receives the mix;
 // without any usable driver init still succeeds, on the silent output.
 #include <gtest/gtest.h>
-#include <sndfile.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -39,7 +38,7 @@ TEST(DeviceOutput, DiskDriverIsADeviceAndReceivesTheMix) {
     EXPECT_GT(audio::outputBlockFrames(system), 0);
 
     const std::string click = dir.file("click.wav");
-    ASSERT_TRUE(audio_test::writeWav(click, SF_FORMAT_FLOAT, 2, rate,
+    ASSERT_TRUE(audio_test::writeWav(click, audio_test::Float32, 2, rate,
                                      audio_test::constantStereo(64, 0.5f, 0.5f)));
     audio::Sound* sound = nullptr;
     ASSERT_EQ(system->createSound(click.c_str(), 0x29, nullptr, &sound), audio::Ok);

@@ -1,7 +1,6 @@
 // Files: decoding every supported WAV layout to the right length and level, the distinct
 // failures a user can meet, and the life cycle around them.
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,7 +17,7 @@ namespace {
 
 struct WavCase {
     const char* name;
-    int format;
+    audio_test::SampleFormat format;
     int channels;
     int rate;
     float tolerance;  // of the level, from the format's resolution
@@ -85,14 +84,14 @@ TEST_P(Decode, LengthAndLevelSurviveDecoding) {
 
 INSTANTIATE_TEST_SUITE_P(
     Wav, Decode,
-    ::testing::Values(WavCase{"mono16", SF_FORMAT_PCM_16, 1, 48000, 0.001f},
-                      WavCase{"stereo16", SF_FORMAT_PCM_16, 2, 48000, 0.001f},
-                      WavCase{"unsigned8", SF_FORMAT_PCM_U8, 2, 48000, 0.01f},
-                      WavCase{"pcm24", SF_FORMAT_PCM_24, 2, 48000, 0.0001f},
-                      WavCase{"pcm32", SF_FORMAT_PCM_32, 1, 48000, 0.0001f},
-                      WavCase{"float", SF_FORMAT_FLOAT, 2, 48000, 0.0001f},
-                      WavCase{"rate44k", SF_FORMAT_PCM_16, 2, 44100, 0.01f},
-                      WavCase{"rate22k", SF_FORMAT_FLOAT, 1, 22050, 0.01f}),
+    ::testing::Values(WavCase{"mono16", audio_test::Pcm16, 1, 48000, 0.001f},
+                      WavCase{"stereo16", audio_test::Pcm16, 2, 48000, 0.001f},
+                      WavCase{"unsigned8", audio_test::PcmU8, 2, 48000, 0.01f},
+                      WavCase{"pcm24", audio_test::Pcm24, 2, 48000, 0.0001f},
+                      WavCase{"pcm32", audio_test::Pcm32, 1, 48000, 0.0001f},
+                      WavCase{"float", audio_test::Float32, 2, 48000, 0.0001f},
+                      WavCase{"rate44k", audio_test::Pcm16, 2, 44100, 0.01f},
+                      WavCase{"rate22k", audio_test::Float32, 1, 22050, 0.01f}),
     caseName);
 
 class FileErrors : public Decode {};
@@ -109,12 +108,12 @@ TEST_F(FileErrors, MissingTextAndTruncatedFilesGiveTheirOwnCodeAndText) {
     EXPECT_EQ(system_->createSound(text.c_str(), 0x29, nullptr, &sound), audio::ErrFileBad);
 
     const std::string cut = dir_.file("cut.wav");
-    ASSERT_TRUE(audio_test::writeWav(cut, SF_FORMAT_PCM_16, 2, 48000, sine(2, 48000)));
+    ASSERT_TRUE(audio_test::writeWav(cut, audio_test::Pcm16, 2, 48000, sine(2, 48000)));
     std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
     EXPECT_EQ(system_->createSound(cut.c_str(), 0x29, nullptr, &sound), audio::ErrFileTruncated);
 
     const std::string headerOnly = dir_.file("header.wav");
-    ASSERT_TRUE(audio_test::writeWav(headerOnly, SF_FORMAT_PCM_16, 2, 48000, sine(2, 48000)));
+    ASSERT_TRUE(audio_test::writeWav(headerOnly, audio_test::Pcm16, 2, 48000, sine(2, 48000)));
     std::filesystem::resize_file(headerOnly, 20);
     EXPECT_EQ(system_->createSound(headerOnly.c_str(), 0x29, nullptr, &sound), audio::ErrFileTruncated);
 

@@ -1,7 +1,6 @@
 // Offline renders: where sounds start, channel reuse, group volume and the mix's headroom,
 // all read straight from the rendered stream.
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -32,7 +31,7 @@ protected:
 
     audio::Sound* load(const std::string& name, const std::vector<float>& stereo) {
         const std::string path = dir_.file(name);
-        EXPECT_TRUE(audio_test::writeWav(path, SF_FORMAT_FLOAT, 2, rate_, stereo));
+        EXPECT_TRUE(audio_test::writeWav(path, audio_test::Float32, 2, rate_, stereo));
         audio::Sound* sound = nullptr;
         EXPECT_EQ(system_->createSound(path.c_str(), 0x29, nullptr, &sound), audio::Ok);
         return sound;

@@ -2,7 +2,6 @@
 // silent output's thread renders, as in the tutor. Run under ThreadSanitizer (ctest label
 // "threads"), any unsynchronised access between the two fails the run.
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <chrono>
 #include <thread>
@@ -25,7 +24,7 @@ TEST(Threads, PlaybackThreadPlaysWhileTheAudioThreadRenders) {
     std::vector<audio::Sound*> sounds;
     for (int i = 0; i < 4; ++i) {
         const std::string path = dir.file("s" + std::to_string(i) + ".wav");
-        ASSERT_TRUE(audio_test::writeWav(path, SF_FORMAT_PCM_16, 2, rate,
+        ASSERT_TRUE(audio_test::writeWav(path, audio_test::Pcm16, 2, rate,
                                          audio_test::constantStereo(rate / 100, 0.3f, 0.3f)));
         audio::Sound* sound = nullptr;
         ASSERT_EQ(system->createSound(path.c_str(), 0x29, nullptr, &sound), audio::Ok);

@@ -1,5 +1,6 @@
-// wav_fixtures.h - test sound files, written with libsndfile into a fresh temporary folder
-// that is removed when the fixture object goes.
+// wav_fixtures.h - test sound files, written into a fresh temporary folder that is removed
+// when the fixture object goes. On Linux libsndfile writes them (a writer independent of the
+// decoder under test); on Windows, where there is no libsndfile, a plain RIFF writer here.
 //
 // Threads: test thread only. Ownership: the TempDir owns its folder and files.
 #pragma once
@@ -22,9 +23,12 @@ private:
     std::filesystem::path path_;
 };
 
-// Writes interleaved samples (channels 1 or 2) as a WAV; format is a libsndfile subtype
-// such as SF_FORMAT_PCM_16 or SF_FORMAT_FLOAT. Returns false when libsndfile refuses.
-bool writeWav(const std::string& path, int format, int channels, int rate,
+// The sample formats of a WAV file's data chunk.
+enum SampleFormat { PcmU8, Pcm16, Pcm24, Pcm32, Float32 };
+
+// Writes interleaved samples (channels 1 or 2) as a WAV in the given format. Returns false
+// when the file cannot be written.
+bool writeWav(const std::string& path, SampleFormat format, int channels, int rate,
               const std::vector<float>& samples);
 
 // frames of a constant level per side, with a sharp start: the simplest sound whose start

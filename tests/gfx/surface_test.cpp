@@ -11,6 +11,15 @@
 
 namespace {
 
+// Device contexts and bitmaps alive in this process.
+int liveGdiObjects() {
+#ifdef _WIN32
+    return static_cast<int>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
+#else
+    return platform::liveGdiObjects();
+#endif
+}
+
 // A BMP file: the file header, a 40-byte info header and the given pixel bytes.
 std::string bmpFile(int32_t width, int32_t height, uint16_t bitCount, const std::string& pixels,
                     uint32_t pixelOffset = 54, char first = 'B', char second = 'M') {
@@ -68,19 +77,19 @@ TEST_F(SurfaceTest, UnsupportedDepthOrEmptySizeFailsWithoutPixels) {
 }
 
 TEST_F(SurfaceTest, RecreationReleasesTheOldImageAndAFailedOneLeavesNoPixels) {
-    int before = platform::liveGdiObjects();
+    int before = liveGdiObjects();
     {
         Surface surface;
         ASSERT_TRUE(surface.create(8, 8, 4));
-        int afterFirst = platform::liveGdiObjects();
+        int afterFirst = liveGdiObjects();
         ASSERT_TRUE(surface.create(16, 4, 4));
-        EXPECT_EQ(platform::liveGdiObjects(), afterFirst);
+        EXPECT_EQ(liveGdiObjects(), afterFirst);
         EXPECT_EQ(surface.stride, 64);
         EXPECT_FALSE(surface.create(16, 4, 1));
         EXPECT_EQ(surface.pixels, nullptr);
-        EXPECT_EQ(platform::liveGdiObjects(), before);
+        EXPECT_EQ(liveGdiObjects(), before);
     }
-    EXPECT_EQ(platform::liveGdiObjects(), before);
+    EXPECT_EQ(liveGdiObjects(), before);
 }
 
 TEST_F(SurfaceTest, FillColoursEveryPixelAndLeavesTheFourthByte) {

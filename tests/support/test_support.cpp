@@ -1,23 +1,31 @@
 #include "tests/support/test_support.h"
 
-#include <unistd.h>
-
 #include <fstream>
 #include <new>
 #include <random>
 
 #include "app/app_window.h"
+#include "tutor/shared_flags.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+
 #include "app/module_resources_table.h"
 #include "platform/headless/headless.h"
 #include "platform/manual_clock.h"
-#include "tutor/shared_flags.h"
+#endif
 
 namespace testing_support {
 
 void resetWorld() {
+#ifndef _WIN32
+    // On Windows the system itself is the world; only the program's own state is reset.
     headless::reset();
     platform::setModuleResources(&tabladexResources());
     platform::useManualClock(false);
+#endif
     appWindow.~AppWindow();
     new (&appWindow) AppWindow();
     inputSnapshot = InputSnapshot{};
@@ -34,16 +42,27 @@ void resetWorld() {
 }
 
 std::filesystem::path makeTempFolder(const std::string& prefix) {
+#ifdef _WIN32
+    const auto process = GetCurrentProcessId();
+#else
+    const auto process = getpid();
+#endif
     std::random_device random;
     for (;;) {
         auto path = std::filesystem::temp_directory_path() /
-                    (prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(random()));
+                    (prefix + "-" + std::to_string(process) + "-" + std::to_string(random()));
         if (std::filesystem::create_directory(path)) return path;
     }
 }
 
 std::filesystem::path programFolder() {
+#ifdef _WIN32
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::filesystem::path(std::string(path, length)).parent_path();
+#else
     return std::filesystem::canonical("/proc/self/exe").parent_path();
+#endif
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {
