@@ -19,3 +19,9 @@ void FrameTimer::tick() {
     lastCount = now.QuadPart;
     elapsedF = static_cast<float>(elapsed);
 }
+
+double FrameTimer::seconds() const {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * secondsPerCount;
+}

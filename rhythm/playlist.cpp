@@ -71,8 +71,12 @@ bool TutorApp::readPlaylist() {
 }
 
 void TutorApp::loadPlaylist() {
+    ++loadCount;
     if (readPlaylist()) {
         stepClock.store(0.0);
+        // Requests left by the thread of the entries just replaced no longer apply.
+        advanceRequested.store(false);
+        previousRequested.store(false);
         rhythmLoaded = true;
         beatFlag.store(true);
         stepIndex.store(0);

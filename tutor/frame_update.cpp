@@ -44,11 +44,34 @@ void setVolumeFromCursor(TutorApp& app, int32_t y) {
     else if (volume > 1.0f) volume = 1.0f;
     app.volume.store(volume);
     app.volumeChanged.store(true);
+    app.wakePlayback();  // the thread passes it on now, not at its next step
 }
 
 }  // namespace
 
 void TutorApp::update(float frameTime) {
+    updateState(frameTime);
+    drawScreen();
+}
+
+ScreenKey TutorApp::screenKey() const {
+    ScreenKey key;
+    key.playState = playState;
+    key.stepIndex = stepIndex.load();
+    key.tempo = tempo;
+    key.currentEntry = currentEntry;
+    key.entryCount = entryCount;
+    if (const RhythmEntry* entry = current()) key.repeatsDone = entry->repeatsDone.load();
+    key.loads = loadCount;
+    key.volume = volume.load();
+    key.rhythmLoaded = rhythmLoaded;
+    key.showNotes = showNotes;
+    // A pending beat starts a flash; a flash shows while its frames last.
+    key.flashing = beatFlag.load() || (playState == Playing && flashFrames > 0);
+    return key;
+}
+
+void TutorApp::updateState(float frameTime) {
     buttonClock += frameTime;
 
     if (inputSnapshot.keyDown[VK_LBUTTON]) {
@@ -112,17 +135,19 @@ void TutorApp::update(float frameTime) {
         if (playState == Playing) start();
     }
     if (advanceRequested.load() || previousRequested.load()) changeEntry();
-
-    drawScreen();
 }
 
 void TutorApp::loadRhythm() {
+    ++loadCount;
     if (entries) destroyEntries(entries);
     entries = makeEntries(1);
     entryCount = 1;
     if (readRhythmFile(&entries[0], selectedPath)) {
         rhythmLoaded = true;
         stepClock.store(0.0);
+        // Requests left by the thread of the entries just replaced no longer apply.
+        advanceRequested.store(false);
+        previousRequested.store(false);
         beatFlag.store(true);
         stepIndex.store(0);
     }

@@ -1,54 +1,120 @@
-// The playback thread and the transport. The thread polls the step timer without sleeping,
-// sounds each step of the current entry when its step time has gone by, raises the beat
-// flag on every beat, counts passes and asks for the next entry after the last one. The
-// transport runs on the main thread and starts, pauses, stops and changes entries; it
+// The playback thread and the transport. The thread keeps a timeline of due times, each
+// step one step time after the previous one, and sleeps until the next step is due; it
+// sounds each step stamped with its due time (so a late wake-up still lands on the step's
+// frame), raises the beat flag on every beat, counts passes and asks for the next entry
+// shortly before the next entry's first step is due. The transport runs on the main thread
+// and starts, pauses, stops and changes entries; it wakes the sleeping thread at once and
 // changes what the thread reads only after the thread has ended.
+#include <algorithm>
+#include <chrono>
+
 #include "tutor/tutor_app.h"
 
+namespace {
+
+// After an entry's last step the next entry's first stroke is due one of the old entry's
+// steps later, and never sooner than this breath.
+constexpr double breathSeconds = 0.120;
+// The thread hands over to the main thread this long before the next entry's first step is
+// due: time for the next frame to change the entry and start a new thread.
+constexpr double handOverSeconds = 0.050;
+// Lateness the audio output still absorbs when nothing is known of it.
+constexpr double defaultLateLimit = 0.010;
+
+// How late a start may be made and still land on its stamped frame: the output's constant
+// latency less the block the request may wait before the mixer sees it.
+double lateLimitOf(const audio::System* system) {
+    if (!system) return defaultLateLimit;
+    const int rate = audio::outputSampleRate(system);
+    const int room = audio::outputLatencyFrames(system) - audio::outputBlockFrames(system);
+    return rate > 0 && room > 0 ? static_cast<double>(room) / rate : defaultLateLimit;
+}
+
+}  // namespace
+
 int TutorApp::playbackLoop(TutorApp* app) {
-    RhythmEntry* entry = app->current();
-    if (entry && entry->playable()) {
-        const int32_t stepCount = entry->stepCount;
-        const int32_t subdivision = entry->subdivision;
-        while (!stopRequested.load()) {
-            app->stepTimer.tick();
-            double clock = app->stepClock.load() + app->stepTimer.elapsed;
-            app->stepClock.store(clock);
-            // stepTime is read on every pass, so a tempo change takes effect at once.
-            if (clock >= entry->stepTime.load()) {
-                int32_t index = app->stepIndex.load();
-                if (index < 0 || index >= stepCount) index = 0;
-                if (index % subdivision == 0) app->beatFlag.store(true);
-                if (SoundSlot* slot = entry->stepSounds[index]; slot && slot->sound)
-                    app->audioSystem->playSound(audio::ChannelReuse, slot->sound, false,
-                                                &slot->channel);
-                ++index;
-                if (index >= stepCount) {
-                    int32_t done = entry->repeatsDone.fetch_add(1) + 1;
-                    if (done == entry->repeatCount) {
-                        // The last pass of the entry: a short breath, then the next entry.
-                        Sleep(120);
-                        advanceRequested.store(true);
-                        stopRequested.store(true);
-                    } else {
-                        index = 0;
-                    }
-                }
-                app->stepIndex.store(index);
-                // Time beyond the step time is dropped, not carried over.
-                app->stepClock.store(0.0);
-            }
-            if (app->volumeChanged.load()) {
-                const float applied = app->volume.load();
-                if (app->masterGroup) app->masterGroup->setVolume(applied);
-                app->volumeChanged.store(false);
-                // A change made while this one was applied is passed on at the next pass.
-                if (app->volume.load() != applied) app->volumeChanged.store(true);
-            }
-        }
-    }
+    if (RhythmEntry* entry = app->current(); entry && entry->playable()) app->playEntry(*entry);
+    app->sleepingUntil.store(-1.0);
     threadRunning.store(false);
     return 0;
+}
+
+void TutorApp::applyVolume() {
+    if (!volumeChanged.load()) return;
+    const float applied = volume.load();
+    if (masterGroup) masterGroup->setVolume(applied);
+    volumeChanged.store(false);
+    // A change made while this one was applied is passed on at the next look.
+    if (volume.load() != applied) volumeChanged.store(true);
+}
+
+bool TutorApp::sleepUntil(double due) {
+    std::unique_lock<std::mutex> lock(wakeMutex);
+    for (;;) {
+        applyVolume();
+        if (stopRequested.load()) break;
+        const double now = stepTimer.seconds();
+        if (now >= due) {
+            sleepingUntil.store(-1.0);
+            return true;
+        }
+        const uint64_t seen = wakeCount;
+        sleepingUntil.store(due);
+        wakeSignal.wait_for(lock, std::chrono::duration<double>(due - now),
+                            [&] { return wakeCount != seen; });
+    }
+    sleepingUntil.store(-1.0);
+    return false;
+}
+
+void TutorApp::playEntry(RhythmEntry& entry) {
+    const int32_t stepCount = entry.stepCount;
+    const int32_t subdivision = entry.subdivision;
+    const double lateLimit = lateLimitOf(audioSystem);
+    // The carried timeline, unless it starts afresh or lies too far back to keep.
+    double due = stepClock.load();
+    if (const double now = stepTimer.seconds(); due <= 0.0 || now - due > lateLimit) due = now;
+
+    while (sleepUntil(due)) {
+        const double now = stepTimer.seconds();
+        double lateness = now - due;
+        if (lateness > lateLimit) {
+            // Too late for the output to place it: sound it now and carry on from here, so
+            // the overdue steps never sound as a burst.
+            lateSteps.fetch_add(1);
+            due = now;
+            lateness = 0.0;
+        }
+        int32_t index = stepIndex.load();
+        if (index < 0 || index >= stepCount) index = 0;
+        if (index % subdivision == 0) beatFlag.store(true);
+        if (SoundSlot* slot = entry.stepSounds[index]; slot && slot->sound) {
+            audio::stampNextStart(audioSystem, lateness);
+            audioSystem->playSound(audio::ChannelReuse, slot->sound, false, &slot->channel);
+        }
+        // The step time in force now times the next step, so a tempo change applies from it.
+        const double stepTime = entry.stepTime.load();
+        ++index;
+        if (index >= stepCount) {
+            const int32_t done = entry.repeatsDone.fetch_add(1) + 1;
+            if (done == entry.repeatCount) {
+                // The last pass: the next entry's first step is due a full step (or the
+                // breath) after this one. Hand over shortly before it; a stop meanwhile
+                // still finishes the entry.
+                stepIndex.store(index);
+                const double next = due + std::max(stepTime, breathSeconds);
+                stepClock.store(next);
+                sleepUntil(next - handOverSeconds);
+                advanceRequested.store(true);
+                stopRequested.store(true);
+                return;
+            }
+            index = 0;
+        }
+        stepIndex.store(index);
+        due += stepTime;
+        stepClock.store(due);
+    }
 }
 
 void TutorApp::start() {
@@ -66,9 +132,23 @@ void TutorApp::start() {
     playbackThread = std::thread(playbackLoop, this);
 }
 
-void TutorApp::endPlaybackThread() {
+void TutorApp::requestStop() {
     stopRequested.store(true);
-    while (threadRunning.load()) Sleep(30);
+    wakePlayback();
+}
+
+void TutorApp::wakePlayback() {
+    {
+        // Counted under the lock, so a thread about to sleep cannot miss the wake-up.
+        std::lock_guard<std::mutex> lock(wakeMutex);
+        ++wakeCount;
+    }
+    wakeSignal.notify_all();
+}
+
+void TutorApp::endPlaybackThread() {
+    // The thread wakes at once and ends within its current step's work.
+    requestStop();
     if (playbackThread.joinable()) playbackThread.join();
 }
 
@@ -76,7 +156,7 @@ void TutorApp::togglePause() {
     if (playState == Paused) {
         start();
     } else if (playState == Playing) {
-        stopRequested.store(true);
+        requestStop();
         playState = Paused;
         // Wait for the thread's last pass, so that a following start resumes from a
         // position no thread is still changing.
@@ -85,7 +165,7 @@ void TutorApp::togglePause() {
 }
 
 void TutorApp::stop() {
-    stopRequested.store(true);
+    requestStop();
     // The thread may be in its last pass: reset the position only once it has ended, so a
     // stopped rhythm always starts again at step 0.
     if (playbackThread.joinable()) playbackThread.join();

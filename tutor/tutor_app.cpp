@@ -15,7 +15,7 @@ TutorApp* tutorApp = nullptr;
 TutorApp::~TutorApp() {
     // shutDown has normally run; whatever it did not release goes here, thread first.
     if (playbackThread.joinable()) {
-        stopRequested = true;
+        requestStop();
         playbackThread.join();
     }
     if (audioSystem) audioSystem->release();
@@ -23,9 +23,9 @@ TutorApp::~TutorApp() {
 }
 
 void TutorApp::shutDown() {
-    // The thread is asked to stop and joined, never killed: it checks the flag every pass.
+    // The thread is asked to stop, woken and joined, never killed.
     if (playbackThread.joinable()) {
-        stopRequested = true;
+        requestStop();
         playbackThread.join();
     }
     if (audioSystem) {

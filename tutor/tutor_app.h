@@ -7,14 +7,17 @@
 // playback thread (at most one at a time). The fields both threads touch are atomics:
 // stepIndex, stepClock, beatFlag, volumeChanged and volume (and, in the current entry,
 // repeatsDone and stepTime). The main thread changes currentEntry, entryCount and entries
-// only while no playback thread runs.
+// only while no playback thread runs. The playback thread sleeps on wakeSignal until its
+// next step is due; requestStop and wakePlayback wake it at once from any thread.
 // Ownership: the record owns its entries, images, step timer and, through audioSystem, the
 // audio objects; the program entry owns the record. Entries' steps point at the four slots,
 // so the slots never move while entries exist.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 #include "app/frame_timer.h"
@@ -46,6 +49,23 @@ enum Control : int32_t {
 };
 constexpr int controlCount = 9;
 
+// What the composed screen shows, in a few numbers: two frames with equal keys look the
+// same, so the frame loop composes and presents only when the key changes.
+struct ScreenKey {
+    int32_t playState = -1;
+    int32_t stepIndex = 0;
+    int32_t tempo = 0;
+    int32_t currentEntry = 0;
+    int32_t entryCount = 0;
+    int32_t repeatsDone = 0;
+    uint32_t loads = 0;
+    float volume = 0.0f;
+    bool rhythmLoaded = false;
+    bool showNotes = false;
+    bool flashing = false;
+    bool operator==(const ScreenKey&) const = default;
+};
+
 class TutorApp {
 public:
     PlayState playState = Stopped;
@@ -62,9 +82,20 @@ public:
     int32_t tempo = 30;
     int32_t currentEntry = 0;
     int32_t entryCount = 0;
+    // The step timeline: the step timer's time (seconds) at which the next step is due. Each
+    // step is due one step time after the previous one, so no time is lost between steps;
+    // 0 starts the timeline afresh (the next step sounds at once).
     std::atomic<double> stepClock{0.0};
+    // Steps the playback thread sounded too late to be placed on their due frame.
+    std::atomic<uint32_t> lateSteps{0};
+    // The step timer's time the playback thread sleeps until; -1 while it is awake or gone.
+    std::atomic<double> sleepingUntil{-1.0};
+    std::mutex wakeMutex;
+    std::condition_variable wakeSignal;
+    uint64_t wakeCount = 0;  // under wakeMutex
     std::atomic<float> volume{1.0f};
     float buttonClock = 0.0f;
+    uint32_t loadCount = 0;  // rhythms and playlists loaded (or tried), for ScreenKey
     const float buttonInterval = 0.2f;
     FrameTimer stepTimer;
     Surface background;
@@ -104,17 +135,29 @@ public:
     void stop();
     void nextEntry();
     void previousEntry();
-    // Ends a running playback thread: asks it to stop and waits for it, polling every 30 ms.
+    // Ends a running playback thread: asks it to stop, wakes it and waits for it.
     void endPlaybackThread();
+    // Raises stopRequested and wakes a sleeping playback thread (any thread).
+    void requestStop();
+    // Wakes a sleeping playback thread so it looks at the flags, the volume and the clock.
+    void wakePlayback();
     // Serves advanceRequested / previousRequested: ends the thread, changes the entry and
     // starts again when Playing.
     void changeEntry();
     // The playback thread's routine.
     static int playbackLoop(TutorApp* app);
+    // Playback thread: sounds the entry's steps on the timeline until asked to stop or the
+    // entry ends; sleeps until a step is due. False when a stop request ended the sleep.
+    void playEntry(RhythmEntry& entry);
+    bool sleepUntil(double due);
+    void applyVolume();
 
     // Per frame (main thread).
     int32_t hitTest() const;
-    void update(float frameTime);
+    void update(float frameTime);  // updateState, then drawScreen
+    // The frame's work without the composition: controls, load requests, entry change.
+    void updateState(float frameTime);
+    ScreenKey screenKey() const;
     void loadRhythm();
     void loadPlaylist();
     bool readPlaylist();

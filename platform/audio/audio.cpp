@@ -3,6 +3,7 @@
 // decoder.h and the outputs behind output.h.
 #include "audio.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <memory>
@@ -71,6 +72,7 @@ public:
     std::vector<std::unique_ptr<ChannelGroupImpl>> groups;
     std::vector<std::unique_ptr<SoundImpl>> sounds;
     double virtualTime = 0.0;  // offline output's clock
+    double nextStartAge = 0.0;  // producer thread only: see stampNextStart
 };
 
 namespace {
@@ -205,7 +207,9 @@ Result SystemImpl::playImpl(int channelIndex, Sound* sound, bool paused, Channel
     } else {
         return ErrInvalidParam;
     }
-    const double stamp = kind == OutputKind::Offline ? virtualTime : clockNow();
+    const double age = std::max(0.0, nextStartAge);
+    nextStartAge = 0.0;
+    const double stamp = (kind == OutputKind::Offline ? virtualTime : clockNow()) - age;
     const Result r = mixer->requestPlay(target->index, &static_cast<SoundImpl*>(sound)->data, stamp);
     if (r == Ok) *channel = target;
     return r;
@@ -305,6 +309,10 @@ int outputBlockFrames(const System* system) {
 int outputLatencyFrames(const System* system) {
     const SystemImpl* self = impl(system);
     return self->mixer ? self->mixer->config().latencyFrames : 0;
+}
+
+void stampNextStart(System* system, double secondsAgo) {
+    if (system) impl(system)->nextStartAge = secondsAgo;
 }
 
 void offlineSetTime(System* system, double seconds) { impl(system)->virtualTime = seconds; }

@@ -146,6 +146,11 @@ Result offlineRender(System* system, float* out, std::size_t frames);
 Result silentSetCapture(System* system, std::size_t maxFrames);
 std::vector<float> silentTakeCapture(System* system);
 
+// Stamps the next play request of the producer thread as made secondsAgo before the call:
+// a producer that woke late for a start due earlier passes its lateness, so the start still
+// lands on the frame of its due time. Applies to one request; the producer thread only.
+void stampNextStart(System* system, double secondsAgo);
+
 // The clock that stamps play requests on the Device and Silent outputs: seconds on the
 // steady clock by default. Tests that drive time themselves may replace it process-wide
 // (before init) with a function that is safe to call from any thread; null restores it.

@@ -44,12 +44,14 @@ void PlaybackFixture::SetUp() {
     audio::offlineSetTime(app->audioSystem, 0.0);
     std::vector<float> lead(4096 * 2);
     ASSERT_EQ(audio::offlineRender(app->audioSystem, lead.data(), 4096), audio::Ok);
+    renderedFrames = 4096;
     for (std::size_t i = 0; i < slots.size(); ++i) {
         ASSERT_EQ(app->audioSystem->playSound(audio::ChannelReuse, slots[i]->sound, false,
                                               &slots[i]->channel),
                   audio::Ok);
         ASSERT_EQ(audio::offlineRender(app->audioSystem, window.data(), window.size() / 2),
                   audio::Ok);
+        renderedFrames += static_cast<int64_t>(window.size() / 2);
         slotWindows[i] = window;
     }
     for (std::size_t i = 0; i < slots.size(); ++i) {
@@ -64,15 +66,11 @@ void PlaybackFixture::SetUp() {
 }
 
 bool PlaybackFixture::advance(double seconds) {
-    const int32_t index = app->stepIndex.load();
-    const double clock = app->stepClock.load();
     platform::advanceManualClock(seconds);
-    return spinUntil([&] {
-        if (!threadRunning.load()) return true;
-        const RhythmEntry* entry = app->current();
-        const double now = app->stepClock.load();
-        return (app->stepIndex.load() != index || now != clock) && now < entry->stepTime.load();
-    });
+    app->wakePlayback();
+    const double now = app->stepTimer.seconds();
+    // Taken in once the thread sleeps towards a time still to come (or has ended).
+    return spinUntil([&] { return !threadRunning.load() || app->sleepingUntil.load() > now; });
 }
 
 std::optional<SoundedStep> PlaybackFixture::nextStep(double increment, double limit) {
@@ -110,6 +108,7 @@ std::optional<SoundedStep> PlaybackFixture::nextStep(double increment, double li
 SoundedStep PlaybackFixture::identify(SoundedStep step) {
     std::fill(window.begin(), window.end(), 0.0f);
     EXPECT_EQ(audio::offlineRender(app->audioSystem, window.data(), window.size() / 2), audio::Ok);
+    renderedFrames += static_cast<int64_t>(window.size() / 2);
     float loudest = 0.0f;
     for (float sample : window) loudest = std::max(loudest, std::fabs(sample));
     step.slot = nullptr;

@@ -2,7 +2,7 @@
 // clock, so tests decide when time passes and see every step the thread sounds.
 //
 // How a step is seen: the test advances the manual clock in small increments and, after each,
-// waits (a bounded spin) until the thread has taken the time in. A change of stepIndex means
+// wakes the thread and waits (a bounded spin) until it has taken the time in. A change of stepIndex means
 // the thread sounded a step; its sound is then identified from the offline output: every play
 // request reaches the mixer after its stamped frame (the offline clock stays at 0), so it
 // starts at the first frame of the next render, and a window longer than the longest sample
@@ -38,8 +38,8 @@ class PlaybackFixture : public TutorFixture {
 protected:
     void SetUp() override;
 
-    // Advances the manual clock by seconds and waits until the playback thread has taken the
-    // time in (its step clock moved and no step is pending) or has ended. False when the
+    // Advances the manual clock by seconds, wakes the playback thread and waits until it has
+    // taken the time in (it sleeps towards a time still to come) or has ended. False when the
     // thread did neither within a generous bound of real time.
     bool advance(double seconds);
 
@@ -65,6 +65,7 @@ protected:
     std::array<std::vector<float>, 4> slotWindows;
     std::array<SoundSlot*, 4> slots{};
     int32_t seenIndex = 0;
+    int64_t renderedFrames = 0;  // frames of the offline output rendered so far
 };
 
 }  // namespace testing_support

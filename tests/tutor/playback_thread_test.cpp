@@ -1,11 +1,17 @@
 // The playback thread on the manual clock: when steps sound, what they sound, the beat flag,
-// the pass count, time beyond a step dropped, tempo and volume changes taken up on the next
-// pass, and a playlist played entry after entry with a breath between entries.
+// the pass count, the timeline of due times that carries time beyond a step, starts placed
+// on their due frame, wake-ups by the transport and the volume, and a playlist played entry
+// after entry with a breath between entries.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "platform/audio/audio.h"
+#include "platform/manual_clock.h"
+#include "tests/support/test_support.h"
 #include "tests/tutor/playback_fixture.h"
 
 namespace {
@@ -14,8 +20,8 @@ using testing_support::SoundedStep;
 using PlaybackThread = testing_support::PlaybackFixture;
 
 constexpr double increment = 0.0025;
-// A step is seen after the increment that carries the step clock past the step time, so a
-// measured interval is the step time plus less than one increment.
+// A step is seen after the increment that carries the clock past its due time, so a measured
+// interval is the step time give or take less than one increment.
 constexpr double slack = increment + 1e-6;
 
 // Sixteen steps with rests on the beats at 4 and 12 and every kind of stroke.
@@ -42,11 +48,11 @@ TEST_F(PlaybackThread, SoundsSixteenStepsAnEighthOfASecondApartWithBeatsEveryFou
     }
     for (int i = 1; i < 33; ++i) {
         const double interval = steps[i].at - steps[i - 1].at;
-        EXPECT_GE(interval, 0.125 - 1e-6) << "before step " << i;
-        EXPECT_LE(interval, 0.125 + slack) << "before step " << i;
+        EXPECT_NEAR(interval, 0.125, slack) << "before step " << i;
     }
-    EXPECT_NEAR(steps[16].at - steps[0].at, 2.0, 16 * slack);
-    EXPECT_NEAR(steps[32].at - steps[16].at, 2.0, 16 * slack);
+    // Whole passes take exactly their time: nothing is lost between steps.
+    EXPECT_NEAR(steps[16].at - steps[0].at, 2.0, slack);
+    EXPECT_NEAR(steps[32].at - steps[16].at, 2.0, slack);
 
     // A repeat count of 0 never ends the entry: the passes are counted and play goes on.
     EXPECT_EQ(app->entries[0].repeatsDone.load(), 2);
@@ -65,40 +71,98 @@ TEST_F(PlaybackThread, SoundsSixteenStepsAnEighthOfASecondApartWithBeatsEveryFou
     }
 }
 
-TEST_F(PlaybackThread, DropsTimeBeyondTheStepAndFollowsAStepTimeChangeAtOnce) {
-    loadNotations({"DtPS"}, 120, 4);
+TEST_F(PlaybackThread, KeepsEveryStepOnItsTimelineAndPlacesLateWakeUpsOnTheirFrame) {
+    // Half teks on every fourth step: each sounds alone, with silence before the next.
+    loadNotations({"P---"}, 120, 4);
     RhythmEntry& entry = app->entries[0];
-    app->start();
+    audio::System* system = app->audioSystem;
+    const int rate = audio::outputSampleRate(system);
+    const int latency = audio::outputLatencyFrames(system);
+    // Past every frame rendered at set-up, so the output's clock (kept on the manual clock's
+    // time from here) can place every start; the stamps then decide the frames.
+    platform::advanceManualClock(3.0);
+    audio::offlineSetTime(system, platform::manualClockSeconds());
+    const auto late = [&](double seconds) {
+        audio::offlineSetTime(system, platform::manualClockSeconds() + seconds);
+        return advance(seconds);
+    };
 
-    // 0.2 s at once sounds one step, not one and a half.
-    ASSERT_TRUE(advance(0.2));
+    std::vector<double> dues{platform::manualClockSeconds()};
+    app->start();  // the first step sounds at once
+    ASSERT_TRUE(late(0.0));
+    double stepTime = 0.125;
+    for (int step = 1; step < 1000; ++step) {
+        dues.push_back(dues.back() + stepTime);
+        if (step == 500) {
+            entry.stepTime.store(0.1);  // faster from the step after the one awaited
+            stepTime = 0.1;
+        }
+        // Woken 3 ms after the step was due, or 1 ms after, by turns.
+        const double wake = dues.back() + (step % 2 ? 0.003 : 0.001);
+        ASSERT_TRUE(late(wake - platform::manualClockSeconds())) << step;
+        ASSERT_EQ(app->stepIndex.load(), (step + 1) % 4) << step;
+        ASSERT_EQ(app->stepClock.load(), dues.back() + stepTime) << "drift at step " << step;
+    }
+    EXPECT_EQ(app->lateSteps.load(), 0u);
+
+    // Half a second late is beyond what the output absorbs: one stroke sounds at once, the
+    // four overdue steps are not made up, and the timeline goes on from the wake-up.
+    ASSERT_TRUE(late(dues.back() + stepTime + 0.5 - platform::manualClockSeconds()));
     EXPECT_EQ(app->stepIndex.load(), 1);
-    EXPECT_EQ(app->stepClock.load(), 0.0);
-    // The 0.075 s beyond it were dropped: 0.1 s more is not yet a step ...
-    ASSERT_TRUE(advance(0.1));
-    EXPECT_EQ(app->stepIndex.load(), 1);
-    // ... and 0.03 s more is.
-    ASSERT_TRUE(advance(0.03));
-    EXPECT_EQ(app->stepIndex.load(), 2);
+    EXPECT_EQ(app->lateSteps.load(), 1u);
+    EXPECT_EQ(app->stepClock.load(), platform::manualClockSeconds() + stepTime);
+    dues.push_back(platform::manualClockSeconds());
 
-    // Slower in the middle of a step: the longer step time counts from the step's start.
-    ASSERT_TRUE(advance(0.1));
-    entry.stepTime.store(0.25);
-    ASSERT_TRUE(advance(0.1));
-    EXPECT_EQ(app->stepIndex.load(), 2);
-    ASSERT_TRUE(advance(0.06));
-    EXPECT_EQ(app->stepIndex.load(), 3);
-
-    // Faster in the middle of a step: 0.1 s have gone by, so a 0.05 s step sounds on the
-    // next pass without any more time, and the pass wraps to step 0.
-    ASSERT_TRUE(advance(0.1));
-    EXPECT_EQ(app->stepIndex.load(), 3);
-    entry.stepTime.store(0.05);
-    EXPECT_TRUE(spinUntil([&] { return app->stepIndex.load() == 0; }));
-    EXPECT_EQ(entry.repeatsDone.load(), 1);
+    // Every half tek starts exactly on its due frame, plus the output's constant latency.
+    std::size_t firstSound = 0;
+    while (slotWindows[1][2 * firstSound] == 0.0f) ++firstSound;
+    const int64_t end = std::llround(dues.back() * rate) + latency + 4096;
+    std::vector<float> audio(static_cast<std::size_t>(end - renderedFrames) * 2);
+    ASSERT_EQ(audio::offlineRender(system, audio.data(), audio.size() / 2), audio::Ok);
+    std::vector<int64_t> onsets;
+    for (std::size_t i = 1; i < audio.size() / 2; ++i)
+        if (audio[2 * i] != 0.0f && audio[2 * i - 2] == 0.0f)
+            onsets.push_back(renderedFrames + static_cast<int64_t>(i - firstSound));
+    ASSERT_EQ(onsets.size(), 251u);
+    for (std::size_t k = 0; k < onsets.size(); ++k) {
+        const double due = k < 250 ? dues[4 * k] : dues.back();
+        EXPECT_EQ(onsets[k], std::llround(due * rate) + latency) << "stroke " << k;
+    }
 }
 
-TEST_F(PlaybackThread, TakesAVolumeChangeToTheGroupOnItsNextPass) {
+TEST_F(PlaybackThread, StopPauseEntryChangesAndLoadsWakeASleepingThreadAtOnce) {
+    loadNotations({"D-t-", "S-P-"}, 120, 4);
+    // After the first step the next is due in an hour: only a wake-up ends the sleep.
+    app->entries[0].stepTime.store(3600.0);
+    app->entries[1].stepTime.store(3600.0);
+    const double clock = platform::manualClockSeconds();
+    const auto sleeping = [&] {
+        return spinUntil([&] { return app->sleepingUntil.load() > clock + 1000.0; });
+    };
+    app->start();
+    ASSERT_TRUE(sleeping());
+    app->togglePause();
+    EXPECT_FALSE(threadRunning.load());
+    app->start();
+    ASSERT_TRUE(sleeping());
+    app->stop();
+    EXPECT_FALSE(threadRunning.load());
+    app->start();
+    ASSERT_TRUE(sleeping());
+    advanceRequested.store(true);
+    app->update(1.0f / 45.0f);
+    EXPECT_EQ(app->currentEntry, 1);
+    ASSERT_TRUE(sleeping());
+    const std::string rhythm = (testing_support::programFolder() / "rhythms" / "maqsum.krf").string();
+    std::snprintf(selectedPath, selectedPathSize, "%s", rhythm.c_str());
+    loadRhythmRequested = true;
+    app->update(1.0f / 45.0f);
+    EXPECT_EQ(app->entries[0].title, "Maqsum");
+    EXPECT_TRUE(threadRunning.load());
+    EXPECT_EQ(platform::manualClockSeconds(), clock) << "the transport waited out time";
+}
+
+TEST_F(PlaybackThread, TakesAVolumeChangeToTheGroupAtOnce) {
     loadNotations({"D-t-"}, 120, 4);
     float volume = 0.0f;
 
@@ -108,19 +172,22 @@ TEST_F(PlaybackThread, TakesAVolumeChangeToTheGroupOnItsNextPass) {
     ASSERT_EQ(app->masterGroup->getVolume(&volume), audio::Ok);
     EXPECT_EQ(volume, 1.0f);
 
-    // The thread's first pass applies it, before any time has passed or any step sounded.
+    // The thread applies it as it starts.
     app->start();
     ASSERT_TRUE(spinUntil([&] { return !app->volumeChanged.load(); }));
     app->masterGroup->getVolume(&volume);
     EXPECT_EQ(volume, 0.25f);
 
-    // While playing, between steps.
+    // While it sleeps between steps: woken, it applies the change without waiting for a step.
+    ASSERT_TRUE(advance(0.0));
+    const int32_t index = app->stepIndex.load();
     app->volume.store(0.75f);
     app->volumeChanged.store(true);
+    app->wakePlayback();
     ASSERT_TRUE(spinUntil([&] { return !app->volumeChanged.load(); }));
     app->masterGroup->getVolume(&volume);
     EXPECT_EQ(volume, 0.75f);
-    EXPECT_EQ(app->stepIndex.load(), 0);
+    EXPECT_EQ(app->stepIndex.load(), index);
     EXPECT_TRUE(threadRunning.load());
 }
 
@@ -172,12 +239,9 @@ TEST_F(PlaybackThread, PlaysAPlaylistInOrderWithItsRepeatsAndABreathAfterEachEnt
                                                  << expected[i].step;
         if (i == 0) continue;
         const double interval = steps[i].at - steps[i - 1].at;
-        if (steps[i].entry != steps[i - 1].entry) {
-            EXPECT_GE(interval, 0.120) << "no breath before entry " << steps[i].entry;
-        } else {
-            EXPECT_GE(interval, 0.05 - 1e-6) << i;
-            EXPECT_LE(interval, 0.05 + slack) << i;
-        }
+        // Between entries the breath is longer than a step, so it times the seam.
+        const double expectedInterval = steps[i].entry != steps[i - 1].entry ? 0.120 : 0.05;
+        EXPECT_NEAR(interval, expectedInterval, slack) << i;
     }
     // Back on the first entry after the wrap, one pass into its two.
     EXPECT_EQ(app->currentEntry, 0);
