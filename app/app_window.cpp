@@ -2,6 +2,8 @@
 // pacing, the back buffer and the input snapshot.
 #include "app/app_window.h"
 
+#include <cmath>
+
 #include "app/resource_ids.h"
 #include "tutor/shared_flags.h"
 
@@ -89,6 +91,12 @@ bool AppWindow::frameDue() {
     return false;
 }
 
+DWORD AppWindow::millisecondsToFrame() const {
+    const double remaining = static_cast<double>(frameInterval) - frameAccumulator;
+    const double milliseconds = std::ceil(remaining * 1000.0);
+    return milliseconds < 1.0 ? 1 : static_cast<DWORD>(milliseconds);
+}
+
 void AppWindow::clearBackBuffer() { backBuffer->fill(0, 0, 0); }
 
 void AppWindow::present() {
@@ -105,6 +113,9 @@ LRESULT AppWindow::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
             return 0;
         case WM_ACTIVATE:
             return 0;
+        case WM_PAINT:
+            repaintNeeded = true;
+            return DefWindowProcA(hwnd, message, wParam, lParam);
         case WM_KEYDOWN:
             if (wParam == VK_ESCAPE) SendMessageA(hwnd, WM_CLOSE, 0, 0);
             return 0;

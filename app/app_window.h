@@ -41,6 +41,9 @@ public:
     float frameTime = 0.0f;
     Surface* backBuffer = nullptr;
     FrameTimer* timer = nullptr;
+    // Set when the window system asks for the window to be painted again (WM_PAINT): the
+    // next frame is presented even if it shows what the last one showed.
+    bool repaintNeeded = true;
 
     AppWindow() = default;
     AppWindow(const AppWindow&) = delete;
@@ -53,6 +56,9 @@ public:
     bool createBackBuffer();
     void setFrameRate(uint32_t framesPerSecond);
     bool frameDue();
+    // Whole milliseconds until frameDue can next report a frame (at least 1), for the loop
+    // to wait that long when no message is waiting.
+    DWORD millisecondsToFrame() const;
     void clearBackBuffer();
     void present();
 };

@@ -2,6 +2,9 @@
 #include "app/main_loop.h"
 
 #include <cstring>
+#ifdef _WIN32
+#include <mmsystem.h>
+#endif
 #include <new>
 #include <string>
 
@@ -24,6 +27,8 @@ void enterDataFolder() {
 
 void runMainLoop() {
     MSG msg;
+    ScreenKey shown;
+    bool anyShown = false;
     for (;;) {
         if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) break;
@@ -31,10 +36,23 @@ void runMainLoop() {
             DispatchMessageA(&msg);
             continue;
         }
-        if (!appWindow.frameDue()) continue;
+        if (!appWindow.frameDue()) {
+            // Nothing to do until a message arrives or the frame is due: sleep till then.
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, appWindow.millisecondsToFrame(),
+                                      QS_ALLINPUT);
+            continue;
+        }
+        // The frame's input and requests; then the screen, only when it shows something
+        // new (or the window asked to be painted), so a quiet tutor costs nothing.
+        tutorApp->updateState(appWindow.frameTime);
+        const ScreenKey key = tutorApp->screenKey();
+        if (anyShown && key == shown && !appWindow.repaintNeeded) continue;
         appWindow.clearBackBuffer();
-        tutorApp->update(appWindow.frameTime);
+        tutorApp->drawScreen();
         appWindow.present();
+        shown = key;
+        anyShown = true;
+        appWindow.repaintNeeded = false;
     }
 }
 
@@ -50,6 +68,11 @@ WindowDesc tutorWindowDesc() {
 }
 
 int tabladexMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+#ifdef _WIN32
+    // Waits and sleeps to the millisecond, not to the default 15.6 ms tick: the frame loop
+    // and the playback thread both sleep until a due time.
+    timeBeginPeriod(1);
+#endif
     enterDataFolder();
     if (!appWindow.create(instance, tutorWindowDesc())) return 1;
     appWindow.setFrameRate(45);

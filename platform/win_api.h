@@ -211,6 +211,11 @@ typedef struct tagOFNA {
 
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+#define QS_ALLINPUT 0x04FF
+#define WAIT_OBJECT_0 0x00000000
+#define WAIT_TIMEOUT 0x00000102
+#define WAIT_FAILED 0xFFFFFFFF
+#define INFINITE 0xFFFFFFFF
 
 #define VK_LBUTTON 0x01
 #define VK_RBUTTON 0x02
@@ -300,6 +305,10 @@ void PostQuitMessage(int exitCode);
 BOOL PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove);
 BOOL TranslateMessage(const MSG* msg);
 LRESULT DispatchMessageA(const MSG* msg);
+// Blocks until a message or native input is waiting, or milliseconds have passed. Only
+// count 0 (no handles) is served: WAIT_OBJECT_0 when input is waiting, else WAIT_TIMEOUT.
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                DWORD milliseconds, DWORD wakeMask);
 SHORT GetAsyncKeyState(int virtualKey);
 BOOL GetCursorPos(LPPOINT point);
 BOOL ScreenToClient(HWND window, LPPOINT point);

@@ -28,6 +28,9 @@ void showWindow(Window& window, bool visible);
 
 // Lets native events become queued messages. Never blocks.
 void pumpEvents();
+// Blocks until a native event is pending or milliseconds have passed; dispatches what
+// arrived, so that pumpEvents finds it. True when something arrived.
+bool waitForEvents(DWORD milliseconds);
 
 // Shows a bottom-up, 4-byte-per-pixel image at the top-left of the window's client area;
 // what lies outside the client area is clipped.

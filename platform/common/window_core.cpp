@@ -325,6 +325,13 @@ BOOL PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT r
     return FALSE;
 }
 
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL, DWORD milliseconds, DWORD) {
+    if (count != 0) return WAIT_FAILED;
+    if (!core().queue.empty()) return WAIT_OBJECT_0;
+    const bool arrived = platform::backend::waitForEvents(milliseconds);
+    return arrived || !core().queue.empty() ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
 BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageA(const MSG* msg) {

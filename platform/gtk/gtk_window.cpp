@@ -285,6 +285,26 @@ void pumpEvents() {
     for (int i = 0; i < 1000 && gtk_events_pending(); ++i) gtk_main_iteration_do(FALSE);
 }
 
+bool waitForEvents(DWORD milliseconds) {
+    if (!gtk::started || !gtk::available) {
+        g_usleep(gulong(milliseconds) * 1000);
+        return false;
+    }
+    if (gtk_events_pending()) return true;
+    // One blocking iteration of the main context: it returns when an event or other source
+    // is dispatched, or when this time-out fires.
+    bool timedOut = false;
+    guint timeout = 0;
+    if (milliseconds != INFINITE)
+        timeout = g_timeout_add(milliseconds, [](gpointer flag) -> gboolean {
+            *static_cast<bool*>(flag) = true;
+            return G_SOURCE_REMOVE;
+        }, &timedOut);
+    g_main_context_iteration(nullptr, TRUE);
+    if (timeout && !timedOut) g_source_remove(timeout);
+    return !timedOut;
+}
+
 POINT clientOrigin(const Window& window) {
     NativeWindow* native = nativeOf(window);
     if (!native) return POINT{0, 0};

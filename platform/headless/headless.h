@@ -87,6 +87,11 @@ const Frame& lastFrame();
 // Called with every presented frame (keep it cheap).
 void onPresent(std::function<void(const Frame&)> hook);
 
+// Waits of the message loop (MsgWaitForMultipleObjects with nothing queued): how many, and
+// a hook called after each with its time-out (it may post messages).
+int waitCount();
+void onWait(std::function<void(DWORD)> hook);
+
 // Dialog panels: where a panel lies in its parent's client area, in pixels, and whether
 // it is shown.
 struct PanelState {

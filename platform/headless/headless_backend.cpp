@@ -22,6 +22,8 @@ struct State {
     headless::Frame last;
     int frames = 0;
     std::function<void(const headless::Frame&)> presentHook;
+    int waits = 0;
+    std::function<void(DWORD)> waitHook;
 };
 
 // Never destroyed, like the window system it serves (windows may go during exit).
@@ -47,6 +49,15 @@ bool createWindow(Window&) { return true; }
 void destroyWindow(Window&) {}
 void showWindow(Window&, bool) {}
 void pumpEvents() {}
+
+bool waitForEvents(DWORD milliseconds) {
+    // Nothing native arrives here: the wait is the time passing (on the manual clock, the
+    // clock moves by it). The hook may post messages, as input arriving meanwhile would.
+    ++state().waits;
+    Sleep(milliseconds == INFINITE ? 0 : milliseconds);
+    if (state().waitHook) state().waitHook(milliseconds);
+    return false;
+}
 
 POINT clientOrigin(const Window& window) {
     if (window.parent) {
@@ -118,6 +129,9 @@ bool chooseOpenFile(const OPENFILENAMEA& ofn, std::string& chosen) {
 }  // namespace platform::backend
 
 namespace headless {
+
+int waitCount() { return state().waits; }
+void onWait(std::function<void(DWORD)> hook) { state().waitHook = std::move(hook); }
 
 void reset() {
     platform::resetWindowCore();

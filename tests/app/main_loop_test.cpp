@@ -1,11 +1,14 @@
-// The main loop: messages before frames, the quit message, black frames, and the program's
-// exit codes.
+// The main loop: messages before frames, the quit message, black frames, waiting instead of
+// spinning, frames skipped when nothing changes, and the program's exit codes.
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "app/app_window.h"
 #include "app/main_loop.h"
 #include "platform/audio/audio.h"
 #include "platform/headless/headless.h"
+#include "platform/manual_clock.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tutor_fixture.h"
 
@@ -31,6 +34,7 @@ TEST_F(MainLoop, EveryFrameStartsFromABlackBackBufferAndIsPresented) {
         for (int y = 0; y < 13; ++y)
             for (int x = 0; x < frame.width; ++x) topRowsBlack = topRowsBlack && frame.at(x, y) == 0;
         if (++frames == 3) PostQuitMessage(0);
+        tutorApp->volume.store(0.25f * frames);  // each frame shows something new
     });
     runMainLoop();
     headless::onPresent(nullptr);
@@ -42,19 +46,42 @@ TEST_F(MainLoop, EveryFrameStartsFromABlackBackBufferAndIsPresented) {
     EXPECT_NE(headless::lastFrame().at(300, 100), 0u);
 }
 
+TEST_F(MainLoop, SleepsUntilTheNextFrameAndPresentsOnlyFramesThatChange) {
+    platform::useManualClock(true);
+    ASSERT_TRUE(appWindow.timer->init());
+    std::vector<DWORD> timeouts;
+    headless::onWait([&](DWORD milliseconds) {
+        timeouts.push_back(milliseconds);
+        if (timeouts.size() == 40) PostMessageA(appWindow.window, WM_PAINT, 0, 0);
+        if (timeouts.size() == 80) tutorApp->volume.store(0.5f);
+        if (timeouts.size() == 120) PostQuitMessage(0);
+    });
+    runMainLoop();
+    headless::onWait(nullptr);
+    // Between frames the loop only waited, never for longer than the frame interval.
+    ASSERT_EQ(timeouts.size(), 120u);
+    for (DWORD timeout : timeouts) {
+        EXPECT_GE(timeout, 1u);
+        EXPECT_LE(timeout, 23u);
+    }
+    EXPECT_GT(platform::manualClockSeconds(), 40 / 45.0) << "frames came due while it waited";
+    // The first frame, the repaint the window asked for, and the changed volume.
+    EXPECT_EQ(headless::presentedFrameCount(), 3);
+}
+
 TEST(Program, EscapeEndsItWithExitCodeZero) {
     testing_support::resetWorld();
     audio::setDefaultOutput(audio::OutputKind::Offline);
     int frames = 0;
     headless::onPresent([&](const headless::Frame&) {
-        if (++frames == 2) headless::pressKey(appWindow.window, VK_ESCAPE);
+        if (++frames == 1) headless::pressKey(appWindow.window, VK_ESCAPE);
     });
     char commandLine[] = "";
     int exitCode = tabladexMain(GetModuleHandleA(nullptr), nullptr, commandLine, SW_SHOWNORMAL);
     headless::onPresent(nullptr);
     audio::setDefaultOutput(audio::OutputKind::Device);
     EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(frames, 2);
+    EXPECT_EQ(frames, 1);
     EXPECT_FALSE(IsWindow(appWindow.window));
     EXPECT_EQ(tutorApp, nullptr);
     testing_support::resetWorld();
