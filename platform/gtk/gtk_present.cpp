@@ -2,7 +2,12 @@
 // flipped from bottom-up; CAIRO_FORMAT_RGB24 is B, G, R, X in memory on little-endian
 // machines, the layout of the back buffer) and painted by the drawing area's draw handler.
 // Dialog panels lie above the drawing area in the overlay, so frames never cover them.
+//
+// TABLADEX_TRACE_FIRST_FRAME=1 prints one line on stderr when the first frame is painted,
+// with the wall-clock time in microseconds, for the start-up benchmark (bench/startup).
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/common/backend.h"
@@ -13,6 +18,20 @@ static_assert(G_BYTE_ORDER == G_LITTLE_ENDIAN, "the frame copy assumes BGRX pixe
 
 namespace platform::gtk {
 
+namespace {
+
+void traceFirstFrame() {
+    static bool traced = false;
+    if (traced) return;
+    traced = true;
+    const char* trace = std::getenv("TABLADEX_TRACE_FIRST_FRAME");
+    if (trace && std::strcmp(trace, "1") == 0)
+        std::fprintf(stderr, "tabladex: first frame painted at %lld us\n",
+                     static_cast<long long>(g_get_real_time()));
+}
+
+}  // namespace
+
 gboolean drawClientArea(GtkWidget*, cairo_t* cr, gpointer data) {
     auto* native = static_cast<NativeWindow*>(data);
     ++native->drawCount;
@@ -21,6 +40,7 @@ gboolean drawClientArea(GtkWidget*, cairo_t* cr, gpointer data) {
     if (native->frame) {
         cairo_set_source_surface(cr, native->frame, 0, 0);
         cairo_paint(cr);
+        traceFirstFrame();
     }
     return TRUE;
 }
