@@ -30,8 +30,15 @@ public:
     virtual void stop() = 0;
 };
 
-// The platform's sound device (SDL2 on Linux, waveOut on Windows), asked for float stereo at
-// rate with blocks of blockFrames; null when there is no device to open.
+// The platform's sound device (on Linux a sound server, else SDL2; waveOut on Windows), asked
+// for float stereo at rate with blocks of blockFrames (a device may choose longer blocks);
+// null when there is no device to open.
 std::unique_ptr<Output> openDeviceOutput(RenderTarget target, int rate, int blockFrames);
+
+#ifndef _WIN32
+// A PulseAudio (or PipeWire) server's default sink, kept about 20 ms ahead and topped up a
+// block at a time; null when no server is reachable (none is ever started for it).
+std::unique_ptr<Output> openPulseOutput(RenderTarget target, int rate, int blockFrames);
+#endif
 
 }  // namespace audio

@@ -1,6 +1,9 @@
-// The sound device through SDL2's audio subsystem (SDL's audio only: no video, no events).
+// The sound device through SDL2's audio subsystem (SDL's audio only: no video, no events),
+// and the choice of device output on Linux: a sound server first, SDL otherwise.
 #include <SDL.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "clock.h"
@@ -9,6 +12,8 @@
 namespace audio {
 
 namespace {
+
+constexpr int kSdlBufferFrames = 1024;
 
 class SdlOutput final : public Output {
 public:
@@ -27,7 +32,8 @@ public:
         want.freq = rate;
         want.format = AUDIO_F32SYS;
         want.channels = 2;
-        want.samples = static_cast<Uint16>(blockFrames);
+        // SDL refills a whole buffer at a time, so it gets about 21 ms to ride out scheduling.
+        want.samples = static_cast<Uint16>(std::max(blockFrames, kSdlBufferFrames));
         want.callback = &SdlOutput::callback;
         want.userdata = this;
         SDL_AudioSpec have{};
@@ -85,6 +91,10 @@ private:
 }  // namespace
 
 std::unique_ptr<Output> openDeviceOutput(RenderTarget target, int rate, int blockFrames) {
+    // An SDL driver the user chose is taken as asked; otherwise a sound server, if one runs.
+    if (!std::getenv("SDL_AUDIODRIVER")) {
+        if (auto server = openPulseOutput(target, rate, blockFrames)) return server;
+    }
     auto output = std::make_unique<SdlOutput>(target);
     if (!output->open(rate, blockFrames)) return nullptr;
     return output;
