@@ -332,6 +332,12 @@ BOOL BitBlt(HDC destination, int x, int y, int width, int height, HDC source, in
             int sourceY, DWORD rop);
 
 // ---- KERNEL32 ---------------------------------------------------------------------------
+// The calling thread's scheduling: THREAD_PRIORITY_TIME_CRITICAL puts it ahead of ordinary
+// work where the system allows (FALSE, and nothing changed, where it does not).
+#define THREAD_PRIORITY_NORMAL 0
+#define THREAD_PRIORITY_TIME_CRITICAL 15
+HANDLE GetCurrentThread();
+BOOL SetThreadPriority(HANDLE thread, int priority);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 void Sleep(DWORD milliseconds);

@@ -18,6 +18,10 @@ constexpr double breathSeconds = 0.120;
 // The thread hands over to the main thread this long before the next entry's first step is
 // due: time for the next frame to change the entry and start a new thread.
 constexpr double handOverSeconds = 0.050;
+// The thread wakes this long before a step is due and hands its stroke to the audio library
+// stamped with the due time; the stroke is then on its frame even if the thread runs late by
+// this much more than the output absorbs. The step shows on screen when it is due.
+constexpr double leadSeconds = 0.020;
 // Lateness the audio output still absorbs when nothing is known of it.
 constexpr double defaultLateLimit = 0.010;
 
@@ -33,6 +37,9 @@ double lateLimitOf(const audio::System* system) {
 }  // namespace
 
 int TutorApp::playbackLoop(TutorApp* app) {
+    // Ahead of ordinary work where the system allows it: the thread wakes briefly a few times
+    // a step, and a late wake-up is a late stroke.
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     if (RhythmEntry* entry = app->current(); entry && entry->playable()) app->playEntry(*entry);
     app->sleepingUntil.store(-1.0);
     threadRunning.store(false);
@@ -75,9 +82,9 @@ void TutorApp::playEntry(RhythmEntry& entry) {
     double due = stepClock.load();
     if (const double now = stepTimer.seconds(); due <= 0.0 || now - due > lateLimit) due = now;
 
-    while (sleepUntil(due)) {
+    while (sleepUntil(due - leadSeconds)) {
         const double now = stepTimer.seconds();
-        double lateness = now - due;
+        double lateness = now - due;  // below 0 while ahead of the step
         if (lateness > lateLimit) {
             // Too late for the output to place it: sound it now and carry on from here, so
             // the overdue steps never sound as a burst.
@@ -87,11 +94,14 @@ void TutorApp::playEntry(RhythmEntry& entry) {
         }
         int32_t index = stepIndex.load();
         if (index < 0 || index >= stepCount) index = 0;
-        if (index % subdivision == 0) beatFlag.store(true);
         if (SoundSlot* slot = entry.stepSounds[index]; slot && slot->sound) {
             audio::stampNextStart(audioSystem, lateness);
             audioSystem->playSound(audio::ChannelReuse, slot->sound, false, &slot->channel);
         }
+        // The stroke is placed; the step shows once it is due. A stop meanwhile still counts
+        // the step, so a resumed rhythm does not sound it twice.
+        const bool stopping = !sleepUntil(due);
+        if (index % subdivision == 0) beatFlag.store(true);
         // The step time in force now times the next step, so a tempo change applies from it.
         const double stepTime = entry.stepTime.load();
         ++index;
@@ -114,6 +124,7 @@ void TutorApp::playEntry(RhythmEntry& entry) {
         stepIndex.store(index);
         due += stepTime;
         stepClock.store(due);
+        if (stopping) break;
     }
 }
 

@@ -207,7 +207,7 @@ Result SystemImpl::playImpl(int channelIndex, Sound* sound, bool paused, Channel
     } else {
         return ErrInvalidParam;
     }
-    const double age = std::max(0.0, nextStartAge);
+    const double age = nextStartAge;  // below 0: a start asked for ahead of its time
     nextStartAge = 0.0;
     const double stamp = (kind == OutputKind::Offline ? virtualTime : clockNow()) - age;
     const Result r = mixer->requestPlay(target->index, &static_cast<SoundImpl*>(sound)->data, stamp);

@@ -148,7 +148,8 @@ std::vector<float> silentTakeCapture(System* system);
 
 // Stamps the next play request of the producer thread as made secondsAgo before the call:
 // a producer that woke late for a start due earlier passes its lateness, so the start still
-// lands on the frame of its due time. Applies to one request; the producer thread only.
+// lands on the frame of its due time; a negative value asks ahead for a start due later.
+// Applies to one request; the producer thread only.
 void stampNextStart(System* system, double secondsAgo);
 
 // The clock that stamps play requests on the Device and Silent outputs: seconds on the
