@@ -1,30 +1,35 @@
-// playback_onsets - how evenly the tutor's own playback thread sounds a rhythm.
+// playback_onsets - how evenly and how exactly the tutor's own playback thread sounds a rhythm.
 //
 // Starts the tutor on the headless backend with the shipped samples, loads one 16-step
 // entry at 120 BPM, four steps a beat (a step every 0.125 s), and plays it through the real
-// playback thread and the audio library for 30 s (--seconds N for a shorter run), twice:
+// playback thread and the audio library for 30 s (--seconds N), on two paths:
 //   silent  the silent output, paced by the steady clock, capturing what it renders;
-//   disk    the device output on SDL's disk driver, which writes the mix to a temporary file
-//           that is read back afterwards.
-// It finds every onset in what was rendered and prints, for each run, the error of every
-// inter-onset interval against the step time in frames (median, p99, max), the drift after
-// the run (the last onset's time minus its ideal time, both counted from the first onset),
-// and the process's CPU time (user + system) per second of playing. The last line is
-//   RESULT p99_frames=... max_frames=... drift_ms=... cpu_percent=...
-// with the disk run's figures.
+//   server  the device output through a real sound server: a private PulseAudio server that
+//           the benchmark starts with a null sink, the audio library's own output to it, and
+//           the sink's monitor recorded with parec. Skipped, with a note, when pulseaudio, parec or
+//           pactl is missing.
+// Each path runs on a quiet machine and again while the benchmark keeps every core busy with
+// two spinning processes per core at normal priority. For each run it prints the error of
+// every inter-onset interval against the step time in frames (median, p99, max), the drift
+// after the run (the last onset's time minus its ideal time, both counted from the first
+// onset), late starts (steps the thread woke too late for, and starts the mixer could not
+// place), underruns the server logged and gaps (stretches of digital silence) in the
+// recording, the output's latency, and the process's CPU time per second of playing.
+// --server-only skips the silent output; --keep keeps the recordings and the server's log; --soak plays 10 minutes on the server path, quiet,
+// instead of the four runs. The last line is
+//   RESULT p99_frames=... max_frames=... drift_ms=... loaded_p99_frames=...
+//          loaded_drift_ms=... server_p99_frames=... server_underruns=... latency_ms=...
+// (the figures without "server" or "latency" in their names are on the silent output).
 //
 // The pattern sounds every step with the half tek: the onset finder needs quiet before each
-// attack, and the half tek falls below its threshold within 51 ms, well inside a 125 ms step,
-// even when the disk driver's file runs slower than its nominal rate (the tek takes 110 ms
-// and the doum half a second, so their tails would run into the next attack).
-//
-// The disk driver paces itself with sleeps, so its file does not advance at exactly its
-// nominal rate. Its rate is measured from the file's growth while playing, and its run's
-// times and ideal intervals are counted at that rate (the figures at the nominal rate are
-// printed too).
+// attack, and the half tek falls below its threshold within 51 ms, well inside a 125 ms step.
+// It also rings longer than a step, so the sound never stops while the rhythm plays.
 //
 // Needs no display and no sound card.
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -35,6 +40,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -113,41 +119,157 @@ struct Run {
     double cpuSeconds = 0.0;
     double playedSeconds = 0.0;
     long stepsPlayed = 0;
-    double measuredRate = 0.0;  // frames per second of the steady clock, when measured
+    unsigned lateSteps = 0;      // steps the thread woke too late to place
+    std::size_t lateStarts = 0;  // starts the mixer received after their frame
+    double stampLatencyMs = 0.0;  // the audio library's constant latency for stamped starts
+    double outputLatencyMs = 0.0; // the output's own buffering (as the server reports it)
+    int underruns = -1;           // logged by the server; -1 without one
 };
 
-double fileFrames(const std::filesystem::path* file) {
-    std::error_code error;
-    const auto bytes = std::filesystem::file_size(*file, error);
-    return error ? 0.0 : static_cast<double>(bytes) / (2 * sizeof(float));
+// Starts a program with its standard output going to outFile (or nowhere); its standard
+// input and error go nowhere.
+pid_t spawn(const std::vector<std::string>& args, const char* outFile = nullptr) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    const int none = open("/dev/null", O_RDWR);
+    const int out = outFile ? open(outFile, O_WRONLY | O_CREAT | O_TRUNC, 0644) : none;
+    dup2(none, 0);
+    dup2(out, 1);
+    dup2(none, 2);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
 }
 
-// Plays for the given time on the real playback thread and stops. With a growing output
-// file, measures the rate at which it grows meanwhile.
-void play(TutorApp* app, double seconds, Run* run, const std::filesystem::path* growing = nullptr) {
+int waitFor(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool onPath(const char* program) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "/usr/bin:/bin";
+    for (std::size_t start = 0; start <= folders.size();) {
+        const std::size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string candidate = folders.substr(start, end - start) + "/" + program;
+        if (access(candidate.c_str(), X_OK) == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// Processes that spin at normal priority while they live: two per core keep every core busy.
+// Processes rather than threads, so the CPU figure stays the tutor's own.
+class Load {
+public:
+    explicit Load(unsigned processes) {
+        for (unsigned i = 0; i < processes; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                volatile unsigned long spins = 0;
+                for (;;) spins = spins + 1;
+            }
+            if (pid > 0) pids_.push_back(pid);
+        }
+    }
+    ~Load() {
+        for (pid_t pid : pids_) kill(pid, SIGKILL);
+        for (pid_t pid : pids_) waitpid(pid, nullptr, 0);
+    }
+
+private:
+    std::vector<pid_t> pids_;
+};
+
+// A private PulseAudio server with one null sink ("tabla", 48 kHz float), reachable only
+// through its own socket, logging at debug level so that underruns are on record.
+class SoundServer {
+public:
+    bool start(const std::filesystem::path& folder) {
+        folder_ = folder;
+        std::filesystem::create_directories(folder / "run");
+        const std::string socket = (folder / "run" / "native").string();
+        setenv("HOME", folder.c_str(), 1);
+        setenv("PULSE_RUNTIME_PATH", (folder / "run").c_str(), 1);
+        setenv("PULSE_STATE_PATH", folder.c_str(), 1);
+        setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+        pid_ = spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+                      "--use-pid-file=false", "--log-level=debug",
+                      "--log-target=file:" + log().string(),
+                      "--load=module-null-sink sink_name=tabla rate=48000 format=float32le",
+                      "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket});
+        for (int tries = 0; tries < 50; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (waitFor(spawn({"pactl", "info"})) == 0) return true;
+        }
+        return false;
+    }
+    ~SoundServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitFor(pid_);
+        }
+    }
+    std::filesystem::path log() const { return folder_ / "server.log"; }
+    // Lines of the log from the given line on that report an underrun.
+    int underrunsFrom(std::size_t firstLine, std::size_t* lines = nullptr) const {
+        std::ifstream in(log());
+        std::string line;
+        std::size_t number = 0;
+        int found = 0;
+        while (std::getline(in, line)) {
+            if (number++ < firstLine) continue;
+            for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (line.find("underrun") != std::string::npos) ++found;
+        }
+        if (lines) *lines = number;
+        return found;
+    }
+    // The playing stream's latency in ms as the server reports it (buffer plus sink).
+    double streamLatencyMs() const {
+        const std::string report = (folder_ / "inputs.txt").string();
+        waitFor(spawn({"pactl", "list", "sink-inputs"}, report.c_str()));
+        std::ifstream in(report);
+        std::string word;
+        double usec = 0.0;
+        while (in >> word)
+            if (word == "Latency:") {
+                double value = 0.0;
+                if (in >> value) usec += value;
+            }
+        return usec / 1000.0;
+    }
+
+private:
+    std::filesystem::path folder_;
+    pid_t pid_ = -1;
+};
+
+// Plays for the given time on the real playback thread and stops; halfway it calls midway.
+void play(TutorApp* app, double seconds, Run* run, const std::function<void()>& midway = {}) {
     using Clock = std::chrono::steady_clock;
     const double cpuBefore = processCpuSeconds();
     const auto started = Clock::now();
     app->start();
-    double framesBefore = 0.0;
-    Clock::time_point measureFrom;
-    if (growing) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        framesBefore = fileFrames(growing);
-        measureFrom = Clock::now();
+    if (midway) {
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds / 2));
+        midway();
     }
     std::this_thread::sleep_until(started + std::chrono::duration_cast<Clock::duration>(
                                                 std::chrono::duration<double>(seconds)));
-    if (growing) {
-        const double span = std::chrono::duration<double>(Clock::now() - measureFrom).count();
-        run->measuredRate = (fileFrames(growing) - framesBefore) / span;
-    }
     const long passes = app->entries[0].repeatsDone.load();
     const long index = app->stepIndex.load();
     app->stop();
-    run->playedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    run->playedSeconds = std::chrono::duration<double>(Clock::now() - started).count();
     run->cpuSeconds = processCpuSeconds() - cpuBefore;
     run->stepsPlayed = passes * app->entries[0].stepCount + index;
+    run->lateSteps = app->lateSteps.load();
+    run->lateStarts = audio::lateStarts(app->audioSystem);
+    run->stampLatencyMs =
+        1000.0 * audio::outputLatencyFrames(app->audioSystem) / audio::outputSampleRate(app->audioSystem);
 }
 
 bool runSilent(double seconds, Run* run) {
@@ -169,23 +291,37 @@ bool runSilent(double seconds, Run* run) {
     return true;
 }
 
-bool runDisk(double seconds, const std::filesystem::path& file, Run* run) {
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", file.c_str(), 1);
+bool runServer(double seconds, const SoundServer& server, const std::filesystem::path& recording,
+               Run* run) {
+    // The recorder comes first: a null sink with nothing connected idles on a long timer, and
+    // a low-latency stream on its monitor wakes it up, as a real device would be.
+    const pid_t recorder = spawn({"parec", "--device=tabla.monitor", "--format=float32le",
+                                  "--rate=48000", "--channels=2", "--raw", "--latency-msec=10"},
+                                 recording.c_str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    unsetenv("SDL_AUDIODRIVER");  // the program's own choice of device: the server
     audio::setDefaultOutput(audio::OutputKind::Device);
     TutorApp* app = openTutor();
-    if (!app) return false;
-    if (audio::outputKind(app->audioSystem) != audio::OutputKind::Device) {
-        std::fprintf(stderr, "playback_onsets: SDL's disk driver did not open\n");
-        closeTutor(app);
-        return false;
+    const bool opened = app && audio::outputKind(app->audioSystem) == audio::OutputKind::Device;
+    if (opened) {
+        run->rate = 48000;  // the sink's rate, at which the monitor is recorded
+        // As a learner would, play a moment after the program has started.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::size_t logLine = 0;
+        server.underrunsFrom(0, &logLine);
+        loadPattern(app);
+        play(app, seconds, run, [&] { run->outputLatencyMs = server.streamLatencyMs(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        run->underruns = server.underrunsFrom(logLine);
+    } else {
+        std::fprintf(stderr, "playback_onsets: no device output opened on the server\n");
     }
-    run->rate = audio::outputSampleRate(app->audioSystem);
-    loadPattern(app);
-    play(app, seconds, run, &file);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    closeTutor(app);  // closes the device, so the file is complete
-    std::ifstream in(file, std::ios::binary | std::ios::ate);
+    if (app) closeTutor(app);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(recorder, SIGINT);
+    waitFor(recorder);
+    if (!opened) return false;
+    std::ifstream in(recording, std::ios::binary | std::ios::ate);
     if (!in) return false;
     const auto bytes = static_cast<std::size_t>(in.tellg());
     run->stream.assign(bytes / sizeof(float), 0.0f);
@@ -202,16 +338,17 @@ struct Figures {
     double p99 = 0.0;
     double max = 0.0;
     double driftMs = 0.0;
+    long gaps = 0;           // stretches of digital silence between the first and last onset
 };
 
-// Onset timing in the run's stream, whose frames advance at rate per second.
-Figures measure(const Run& run, double rate) {
+// Onset timing in the run's stream.
+Figures measure(const Run& run) {
     Figures figures;
-    const auto onsets = findOnsets(run.stream.data(), run.stream.size() / 2, run.rate,
-                                   OnsetOptions{0.05f, 0.01});
+    const std::size_t frames = run.stream.size() / 2;
+    const auto onsets = findOnsets(run.stream.data(), frames, run.rate, OnsetOptions{0.05f, 0.01});
     figures.onsets = onsets.size();
     if (onsets.size() < 2) return figures;
-    const double stepFrames = stepSeconds * rate;
+    const double stepFrames = stepSeconds * run.rate;
     std::vector<double> errors;
     for (std::size_t i = 1; i < onsets.size(); ++i) {
         const double interval = static_cast<double>(onsets[i] - onsets[i - 1]);
@@ -224,19 +361,33 @@ Figures measure(const Run& run, double rate) {
     figures.median = errors[errors.size() / 2];
     figures.p99 = errors[static_cast<std::size_t>(std::ceil(0.99 * errors.size())) - 1];
     figures.max = errors.back();
-    const double actual = static_cast<double>(onsets.back() - onsets.front()) / rate;
+    const double actual = static_cast<double>(onsets.back() - onsets.front()) / run.rate;
     figures.driftMs = (actual - static_cast<double>(figures.stepsSpanned) * stepSeconds) * 1000.0;
+    // The half tek rings longer than a step, so the sound never stops while the rhythm plays:
+    // a millisecond of exact zeros is the output running dry.
+    const std::size_t gapFrames = static_cast<std::size_t>(run.rate / 1000);
+    std::size_t silent = 0;
+    for (std::size_t i = onsets.front(); i < onsets.back(); ++i) {
+        const bool zero = run.stream[2 * i] == 0.0f && run.stream[2 * i + 1] == 0.0f;
+        silent = zero ? silent + 1 : 0;
+        if (silent == gapFrames) ++figures.gaps;
+    }
     return figures;
 }
 
-void print(const char* name, const Run& run, const Figures& f, double rate) {
-    std::printf("%s, counted at %.1f Hz: %.2f s played, %ld steps sounded, %zu onsets (%ld steps "
-                "without one)\n",
-                name, rate, run.playedSeconds, run.stepsPlayed, f.onsets, f.missing);
-    std::printf("  inter-onset error: median %.1f  p99 %.1f  max %.1f frames (step %.1f frames)\n",
-                f.median, f.p99, f.max, stepSeconds * rate);
+void print(const char* name, const Run& run, const Figures& f) {
+    std::printf("%s: %.2f s played, %ld steps sounded, %zu onsets (%ld steps without one)\n", name,
+                run.playedSeconds, run.stepsPlayed, f.onsets, f.missing);
+    std::printf("  inter-onset error: median %.1f  p99 %.1f  max %.1f frames (step %.1f frames at %d Hz)\n",
+                f.median, f.p99, f.max, stepSeconds * run.rate, run.rate);
     std::printf("  drift after %ld steps: %.3f ms\n", f.stepsSpanned, f.driftMs);
-    std::printf("  process CPU: %.2f s for %.2f s of playing = %.1f %%\n", run.cpuSeconds,
+    std::printf("  late starts: %u steps woken too late, %zu starts placed late by the mixer\n",
+                run.lateSteps, run.lateStarts);
+    std::printf("  gaps in the sound: %ld", f.gaps);
+    if (run.underruns >= 0) std::printf("; underruns logged by the server: %d", run.underruns);
+    std::printf("\n  latency: stamped starts %.1f ms", run.stampLatencyMs);
+    if (run.outputLatencyMs > 0.0) std::printf(", output (server-reported) %.1f ms", run.outputLatencyMs);
+    std::printf("\n  process CPU: %.2f s for %.2f s of playing = %.1f %%\n", run.cpuSeconds,
                 run.playedSeconds, 100.0 * run.cpuSeconds / run.playedSeconds);
 }
 
@@ -244,11 +395,21 @@ void print(const char* name, const Run& run, const Figures& f, double rate) {
 
 int main(int argc, char** argv) {
     double seconds = 30.0;
+    bool soak = false;
+    bool serverOnly = false;
+    bool keep = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--keep") == 0) {
+            keep = true;
+        } else if (std::strcmp(argv[i], "--server-only") == 0) {
+            serverOnly = true;
+        } else if (std::strcmp(argv[i], "--soak") == 0) {
+            soak = true;
+            seconds = 600.0;
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds N]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds N | --soak] [--server-only] [--keep]\n", argv[0]);
             return 2;
         }
     }
@@ -256,34 +417,66 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "playback_onsets: --seconds needs at least 1\n");
         return 2;
     }
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     std::printf("playback_onsets: pattern %s at %d BPM, %d steps a beat (%.3f s a step), %.0f s a run\n",
                 pattern, tempo, subdivision, stepSeconds, seconds);
-    // The playback thread polls and drops time beyond each step, so a busy machine slows it:
-    // the load says how far the figures can be trusted.
     double load[1] = {0.0};
-    if (getloadavg(load, 1) == 1)
-        std::printf("load average %.2f on %u cores\n", load[0], std::thread::hardware_concurrency());
+    if (getloadavg(load, 1) == 1) std::printf("load average %.2f on %u cores\n", load[0], cores);
 
-    const std::filesystem::path file = std::filesystem::temp_directory_path() /
-                                       ("tabladex-playback-onsets-" + std::to_string(getpid()) + ".raw");
-    Run silent;
-    Run disk;
-    const bool silentOk = runSilent(seconds, &silent);
-    const bool diskOk = silentOk && runDisk(seconds, file, &disk);
-    std::filesystem::remove(file);
-    if (!silentOk || !diskOk) {
-        std::fprintf(stderr, "playback_onsets: the %s run failed\n", silentOk ? "disk" : "silent");
-        return 1;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("tabladex-playback-onsets-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    struct Result {
+        Run run;
+        Figures figures;
+        bool done = false;
+    };
+    Result silent, silentLoaded, server, serverLoaded;
+    int status = 0;
+    const auto check = [&](bool ok, const char* name) {
+        if (!ok) {
+            std::fprintf(stderr, "playback_onsets: the %s run failed\n", name);
+            status = 1;
+        }
+        return ok;
+    };
+
+    if (!soak && !serverOnly) {
+        silent.done = check(runSilent(seconds, &silent.run), "silent");
+        {
+            Load busy(2 * cores);
+            silentLoaded.done = check(runSilent(seconds, &silentLoaded.run), "loaded silent");
+        }
     }
-    const Figures silentFigures = measure(silent, silent.rate);
-    const Figures diskNominal = measure(disk, disk.rate);
-    const double diskRate = disk.measuredRate > 0.0 ? disk.measuredRate : disk.rate;
-    const Figures diskFigures = measure(disk, diskRate);
-    print("silent output", silent, silentFigures, silent.rate);
-    print("SDL disk driver, nominal rate", disk, diskNominal, disk.rate);
-    print("SDL disk driver, its measured rate", disk, diskFigures, diskRate);
-    std::printf("RESULT p99_frames=%.1f max_frames=%.1f drift_ms=%.3f cpu_percent=%.1f\n",
-                diskFigures.p99, diskFigures.max, diskFigures.driftMs,
-                100.0 * disk.cpuSeconds / disk.playedSeconds);
-    return silentFigures.missing == 0 && diskFigures.missing == 0 ? 0 : 1;
+    if (!onPath("pulseaudio") || !onPath("parec") || !onPath("pactl")) {
+        std::printf("server: pulseaudio, parec or pactl is missing (scripts/deps.sh installs them "
+                    "for the full checks); the server runs are skipped\n");
+    } else {
+        SoundServer sound;
+        if (check(sound.start(folder), "sound server start")) {
+            server.done = check(runServer(seconds, sound, folder / "quiet.raw", &server.run), "server");
+            if (!soak) {
+                Load busy(2 * cores);
+                serverLoaded.done =
+                    check(runServer(seconds, sound, folder / "loaded.raw", &serverLoaded.run), "loaded server");
+            }
+        }
+    }
+    for (Result* result : {&silent, &silentLoaded, &server, &serverLoaded})
+        if (result->done) result->figures = measure(result->run);
+    if (silent.done) print("silent output, quiet", silent.run, silent.figures);
+    if (silentLoaded.done) print("silent output, every core busy", silentLoaded.run, silentLoaded.figures);
+    if (server.done) print("PulseAudio null sink, quiet", server.run, server.figures);
+    if (serverLoaded.done)
+        print("PulseAudio null sink, every core busy", serverLoaded.run, serverLoaded.figures);
+    std::error_code ignored;
+    if (status == 0 && !keep) std::filesystem::remove_all(folder, ignored);
+    else std::fprintf(stderr, "playback_onsets: recordings and the server log kept in %s\n", folder.c_str());
+
+    std::printf("RESULT p99_frames=%.1f max_frames=%.1f drift_ms=%.3f loaded_p99_frames=%.1f "
+                "loaded_drift_ms=%.3f server_p99_frames=%.1f server_underruns=%d latency_ms=%.1f\n",
+                silent.figures.p99, silent.figures.max, silent.figures.driftMs,
+                silentLoaded.figures.p99, silentLoaded.figures.driftMs, server.figures.p99,
+                server.run.underruns, server.run.outputLatencyMs);
+    return status;
 }
