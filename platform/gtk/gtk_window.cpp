@@ -195,6 +195,10 @@ bool ensureStarted() {
     // Quiet on machines without a session bus: no accessibility bus, settings in memory.
     g_setenv("NO_AT_BRIDGE", "1", FALSE);
     g_setenv("GSETTINGS_BACKEND", "memory", FALSE);
+    // Everything is drawn with cairo, so GDK needs no OpenGL: without this, opening an X11
+    // display probes GL, which loads the Mesa driver and its LLVM (some 50 MB of resident
+    // memory) and takes a few hundred milliseconds of start-up. A user's own GDK_GL wins.
+    g_setenv("GDK_GL", "disable", FALSE);
     // The program reads numbers from its data files: keep the C locale for them.
     gtk_disable_setlocale();
     g_log_set_handler("Gtk", G_LOG_LEVEL_MESSAGE, filterGtkMessages, nullptr);
