@@ -88,7 +88,10 @@ Result decodeSoundFile(const char* path, int outputRate, SoundData* out) {
         data.data_out = converted.data();
         data.output_frames = static_cast<long>(converted.size() / 2);
         data.src_ratio = ratio;
-        if (src_simple(&data, SRC_SINC_MEDIUM_QUALITY, 2) != 0) return ErrResample;
+        // The fastest of the band-limited converters: done once per sample at start-up,
+        // where it takes half the time of the medium one, and its 97 dB signal-to-noise
+        // ratio and 80 % passband are beyond what a drum sample played back needs.
+        if (src_simple(&data, SRC_SINC_FASTEST, 2) != 0) return ErrResample;
         converted.resize(static_cast<std::size_t>(data.output_frames_gen) * 2);
         out->frames = static_cast<std::size_t>(data.output_frames_gen);
         out->samples = std::move(converted);
