@@ -12,6 +12,10 @@ packages=(
 if [ "${TABLADEX_FULL_CHECKS:-0}" = 1 ]; then
   # The test suite also fuzzes with clang's libFuzzer and cross-builds for Windows.
   packages+=(clang g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+  # ... and runs the Windows tests and a smoke run of the Windows program under Wine:
+  # GoogleTest's sources for the cross compiler, a sound server with its tools, and xdotool
+  # to drive the program's window on the virtual display.
+  packages+=(googletest wine64 pulseaudio pulseaudio-utils xdotool)
 fi
 
 missing=()

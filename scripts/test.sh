@@ -4,7 +4,9 @@
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer: every test but the desktop ones;
 #   3. ThreadSanitizer: the tests that run threads;
 #   4. libFuzzer: each fuzz target for a bounded time from its seed corpus;
-#   5. the Windows program cross-built with MinGW-w64.
+#   5. the Windows program and its test suites cross-built with MinGW-w64, the suites run
+#      under Wine and a smoke run of the program on a virtual display with a private sound
+#      server (tests/windows/wine_checks.sh).
 # Set TABLADEX_QUICK=1 to run only stage 1. FUZZ_SECONDS sets each fuzzer's time (60).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -62,6 +64,12 @@ cmake -S "$top" -B "$top/build/windows" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$top/build/windows" -j"$jobs"
 file "$top/build/windows/app/tabladex.exe"
+
+stage "Windows tests and smoke run under Wine"
+wine_log=$(mktemp)
+"$top/tests/windows/wine_checks.sh" "$top/build/windows" </dev/null | tee "$wine_log"
+passed=$((passed + $(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$wine_log" | tail -n 1)))
+rm -f "$wine_log"
 
 stage "all stages passed"
 summary

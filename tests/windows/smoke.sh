@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Smoke run of the Windows program under Wine, as a learner would use it: the window
+# appears with its title; File > Open Rhythm File opens the system's open dialog; a typed
+# rhythm name loads it; Play sounds its strokes, recorded from the sound server's monitor and
+# checked for their step interval and for dropouts (take_check); Escape ends the program
+# with exit code 0.
+#
+# Runs inside the session that tests/windows/wine_checks.sh starts (DISPLAY, WINEPREFIX,
+# PULSE_SERVER with a null sink named "tabladex"). Every step has its own time limit.
+# Usage: smoke.sh BUILD-FOLDER [seconds of play] [rhythm file name]
+# TABLADEX_SMOKE_WINEDEBUG replaces the program's WINEDEBUG channels (e.g. add warn+pulse to
+# see the sound driver's underflows); a failed run leaves its take, the program's messages
+# and a screenshot in BUILD-FOLDER.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+build=$(cd "$1" && pwd)
+seconds=${2:-8}
+rhythm=${3:-maqsum.krf}
+app_folder="$build/app"
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+work=$(mktemp -d /tmp/tabladex-smoke.XXXXXX)
+
+app_pid="" recorder_pid=""
+finish() {
+  local status=$?
+  set +e
+  [ -n "$recorder_pid" ] && kill "$recorder_pid" 2>/dev/null
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  if [ "$status" -ne 0 ]; then
+    echo "smoke run failed; the program's messages:"
+    cp "$work/app.err" "$build/smoke-messages.txt" 2>/dev/null
+    tail -n 20 "$work/app.err" 2>/dev/null
+    [ -s "$work/take.raw" ] && cp "$work/take.raw" "$build/smoke-take.raw" &&
+      echo "its take (s16le stereo 48 kHz): $build/smoke-take.raw"
+    import -window root "$build/smoke-failure.png" 2>/dev/null &&
+      echo "screen at the failure: $build/smoke-failure.png"
+  fi
+  rm -rf "$work"
+  exit "$status"
+}
+trap finish EXIT
+
+step() { printf '   %s\n' "$*"; }
+fail() { echo "smoke: $*" >&2; exit 1; }
+
+# The checker of takes, built for this machine.
+g++ -O2 -std=c++20 -o "$work/take_check" "$here/take_check.cpp"
+
+# The rhythm's step time and notation, from its file (title, tempo, steps per beat, notation).
+rhythm_file="$app_folder/rhythms/$rhythm"
+[ -f "$rhythm_file" ] || fail "no rhythm file $rhythm_file"
+tempo=$(sed -n 2p "$rhythm_file" | tr -d '\r')
+subdivision=$(sed -n 3p "$rhythm_file" | tr -d '\r')
+notation=$(sed -n 4p "$rhythm_file" | tr -d '\r')
+step_seconds=$(awk -v t="$tempo" -v s="$subdivision" 'BEGIN { printf "%.9f", 60 / t / s }')
+
+# The program looks for its data folders beside itself; it is started from its folder, as a
+# desktop shortcut would. +debugstr lets the sound output's report through.
+cd "$app_folder"
+env WINEDEBUG=${TABLADEX_SMOKE_WINEDEBUG:--all,+debugstr} "$wine" tabladex.exe </dev/null >"$work/app.out" 2>"$work/app.err" &
+app_pid=$!
+
+window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Viri Brenmoor Tabladex' | head -n 1) ||
+  fail "the main window did not appear"
+step "window: $(xdotool getwindowname "$window")"
+
+# File > Open Rhythm File, from the keyboard: Alt+F opens the File menu, O its first item.
+timeout 10 xdotool windowfocus "$window"
+sleep 0.5
+timeout 10 xdotool key alt+f
+sleep 0.3
+timeout 10 xdotool key o
+dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Open Rhythm File$' | head -n 1) ||
+  fail "File > Open Rhythm File showed no open dialog"
+step "open dialog: $(xdotool getwindowname "$dialog")"
+sleep 1  # the dialog fills its folder view before it takes the name
+timeout 20 xdotool type --delay 40 "$rhythm"
+timeout 10 xdotool key Return
+for _ in $(seq 100); do
+  xdotool search --onlyvisible --name '^Open Rhythm File$' >/dev/null 2>&1 || break
+  sleep 0.1
+done
+xdotool search --onlyvisible --name '^Open Rhythm File$' >/dev/null 2>&1 &&
+  fail "the open dialog did not close after the typed name"
+step "typed $rhythm: dialog closed"
+sleep 0.5  # the next frame loads the rhythm
+
+# Record the sink's monitor, then press Play: the frame loop reads the button once a frame,
+# so it is held for several frames. The Play button lies at (10..25, 230..245) of the client
+# area, which starts below the menu bar (20 pixels on Wine's default theme).
+parec -d tabladex.monitor --raw --format=s16le --rate=48000 --channels=2 >"$work/take.raw" &
+recorder_pid=$!
+sleep 0.5
+timeout 10 xdotool mousemove --window "$window" 17 257
+sleep 0.2
+timeout 10 xdotool mousedown 1
+sleep 0.2
+timeout 10 xdotool mouseup 1
+sleep 2
+# The only stream on the private server is the program's.
+server_us=$(pactl list sink-inputs |
+  awk '/(Buffer|Sink) Latency: [0-9]+ usec/ { sum += $3 } END { print sum + 0 }')
+step "sound server: the program's stream is ${server_us} us ahead of the sink's output"
+sleep "$seconds"
+kill "$recorder_pid"
+wait "$recorder_pid" 2>/dev/null || true
+recorder_pid=""
+
+# Escape closes the window; the program must end by itself with exit code 0.
+timeout 10 xdotool windowfocus "$window"
+timeout 10 xdotool key Escape
+status=0
+for _ in $(seq 300); do
+  kill -0 "$app_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$app_pid" 2>/dev/null && fail "the program did not end within 30 s of Escape"
+wait "$app_pid" || status=$?
+app_pid=""
+[ "$status" -eq 0 ] || fail "the program ended with exit code $status"
+step "Escape: the program ended with exit code 0"
+sed -n 's/.*OutputDebugStringA "\(.*\)\\n"$/\1/p' "$work/app.err" | sed 's/^/   /'
+
+step "take of ${seconds} s+ at steps of ${step_seconds} s ($notation):"
+min_onsets=$(awk -v s="$seconds" -v t="$step_seconds" 'BEGIN { printf "%d", s / t / 4 }')
+"$work/take_check" "$work/take.raw" 48000 "$step_seconds" "$notation" "$min_onsets" >"$work/take.txt" ||
+  { sed 's/^/   /' "$work/take.txt"; fail "the take failed its checks"; }
+sed 's/^/   /' "$work/take.txt"
+echo "smoke run passed"
