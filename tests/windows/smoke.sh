@@ -13,7 +13,6 @@
 # and a screenshot in BUILD-FOLDER.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-top=$(cd "$here/../.." && pwd)
 build=$(cd "$1" && pwd)
 seconds=${2:-8}
 rhythm=${3:-maqsum.krf}
@@ -33,7 +32,7 @@ finish() {
     tail -n 20 "$work/app.err" 2>/dev/null
     [ -s "$work/take.raw" ] && cp "$work/take.raw" "$build/smoke-take.raw" &&
       echo "its take (s16le stereo 48 kHz): $build/smoke-take.raw"
-    import -window root "$build/smoke-failure.png" 2>/dev/null &&
+    timeout 10 import -window root "$build/smoke-failure.png" 2>/dev/null &&
       echo "screen at the failure: $build/smoke-failure.png"
   fi
   rm -rf "$work"
@@ -75,6 +74,8 @@ dialog=$(timeout 30 xdotool search --sync --onlyvisible --name '^Open Rhythm Fil
   fail "File > Open Rhythm File showed no open dialog"
 step "open dialog: $(xdotool getwindowname "$dialog")"
 sleep 1  # the dialog fills its folder view before it takes the name
+# The name is typed with its extension: Wine's dialog (8.0) checks that a typed name exists
+# before it adds the default extension, where Windows finds "maqsum" as maqsum.krf.
 timeout 20 xdotool type --delay 40 "$rhythm"
 timeout 10 xdotool key Return
 for _ in $(seq 100); do
