@@ -52,7 +52,7 @@ session_start() {
     local pulse="$SESSION_DIR/pulse"
     mkdir -p "$pulse"
     PULSE_RUNTIME_PATH="$pulse" PULSE_STATE_PATH="$pulse" \
-      pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=false \
+      pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=false --realtime=no \
       --log-target=file:"$SESSION_DIR/pulse.log" \
       --load="module-null-sink sink_name=tabla rate=48000 format=float32le" \
       --load="module-native-protocol-unix auth-anonymous=1 socket=$pulse/native" &
