@@ -8,6 +8,9 @@ packages=(
   libgtk-3-dev libsdl2-dev libsndfile1-dev libsamplerate0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libx11-dev libxtst-dev xvfb xauth
+  # The desktop benchmarks (idle_cpu, startup) run the program beside a private sound
+  # server, drive it with xdotool and watch its window with xev.
+  pulseaudio pulseaudio-utils xdotool x11-utils
 )
 if [ "${TABLADEX_FULL_CHECKS:-0}" = 1 ]; then
   # The test suite also fuzzes with clang's libFuzzer and cross-builds for Windows.
