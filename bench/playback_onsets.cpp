@@ -197,7 +197,7 @@ public:
         setenv("PULSE_STATE_PATH", folder.c_str(), 1);
         setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
         pid_ = spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
-                      "--use-pid-file=false", "--log-level=debug",
+                      "--use-pid-file=false", "--log-level=debug", "--log-time=1",
                       "--log-target=file:" + log().string(),
                       "--load=module-null-sink sink_name=tabla rate=48000 format=float32le",
                       "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket});
@@ -214,7 +214,8 @@ public:
         }
     }
     std::filesystem::path log() const { return folder_ / "server.log"; }
-    // Lines of the log from the given line on that report an underrun.
+    // Underruns the log reports from the given line on: each time the stream's buffer ran
+    // dry ("Implicit underrun"; the server also logs the end of each).
     int underrunsFrom(std::size_t firstLine, std::size_t* lines = nullptr) const {
         std::ifstream in(log());
         std::string line;
@@ -223,7 +224,7 @@ public:
         while (std::getline(in, line)) {
             if (number++ < firstLine) continue;
             for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (line.find("underrun") != std::string::npos) ++found;
+            if (line.find("implicit underrun") != std::string::npos) ++found;
         }
         if (lines) *lines = number;
         return found;
@@ -305,8 +306,9 @@ bool runServer(double seconds, const SoundServer& server, const std::filesystem:
     const bool opened = app && audio::outputKind(app->audioSystem) == audio::OutputKind::Device;
     if (opened) {
         run->rate = 48000;  // the sink's rate, at which the monitor is recorded
-        // As a learner would, play a moment after the program has started.
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        // Play once the stream flows: an idle null sink takes up a new stream only when its
+        // idle timer next fires, up to two seconds later (a device sink starts at once).
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
         std::size_t logLine = 0;
         server.underrunsFrom(0, &logLine);
         loadPattern(app);

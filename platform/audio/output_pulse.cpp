@@ -3,18 +3,19 @@
 // Why not only SDL: SDL's pulse driver asks the server for a buffer of exactly one callback
 // and refills it a whole callback at a time, so with a buffer short enough for a tutor
 // (about 20 ms) a few milliseconds of scheduling delay empty it. Here the server keeps a
-// 20 ms buffer that this output tops up a 256-frame block at a time, so it is never less
-// than about 15 ms ahead of the speakers.
+// 20 ms buffer that this output tops up with whatever the server asks for (about a block
+// at a time), as soon as it asks.
 //
-// The output thread owns a plain (non-threaded) main loop: it renders and writes while the
-// server has room for a block, then blocks in the loop until the server asks for more or
-// stop() wakes it. open() connects on the calling thread and fails quickly, without
+// The output thread owns a plain (non-threaded) main loop: it renders and writes what the
+// server has room for, then blocks in the loop until the server asks for more or stop()
+// wakes it. open() connects on the calling thread and fails quickly, without
 // starting a server, when none is reachable.
 #include <pulse/pulseaudio.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -79,7 +80,8 @@ public:
                 return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
             }))
             return false;
-        block_.assign(static_cast<std::size_t>(blockFrames_) * 2, 0.0f);
+        // Room for the whole buffer at once, so a late request is answered in one write.
+        block_.assign(static_cast<std::size_t>(kBufferSeconds * rate + blockFrames_) * 2, 0.0f);
         return true;
     }
 
@@ -125,11 +127,16 @@ private:
         // Ahead of ordinary work where the system allows it, as sound threads are; without the
         // right it stays as it is and the buffer absorbs the delays.
         setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -11);
-        const std::size_t blockBytes = block_.size() * sizeof(float);
+        const std::size_t frameBytes = 2 * sizeof(float);
+        const std::size_t bufferFrames = block_.size() / 2;
         while (running_.load(std::memory_order_relaxed)) {
-            while (pa_stream_writable_size(stream_) >= blockBytes) {
-                target_.render(target_.user, block_.data(), blockFrames_, clockNow());
-                if (pa_stream_write(stream_, block_.data(), blockBytes, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+            // Everything the server asks for, as soon as it asks: its requests need not come
+            // in whole blocks, and a buffer this short has no room for holding back.
+            for (std::size_t asked; (asked = pa_stream_writable_size(stream_) / frameBytes) > 0;) {
+                const std::size_t frames = std::min(asked, bufferFrames);
+                target_.render(target_.user, block_.data(), static_cast<int>(frames), clockNow());
+                if (pa_stream_write(stream_, block_.data(), frames * frameBytes, nullptr, 0,
+                                    PA_SEEK_RELATIVE) < 0)
                     return;
             }
             if (pa_mainloop_iterate(loop_, 1, nullptr) < 0) return;
