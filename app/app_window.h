@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "app/frame_timer.h"
+#include "platform/frame_timer.h"
 #include "gfx/surface.h"
 #include "platform/win_api.h"
 

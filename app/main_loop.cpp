@@ -25,6 +25,19 @@ void enterDataFolder() {
         SetCurrentDirectoryA(folder.c_str());
 }
 
+namespace {
+
+// The frame's input as the tutor reads it: the left button and the cursor over the client
+// area, from the snapshot taken when the frame became due.
+FrameInput frameInput() {
+    FrameInput input;
+    input.leftButton = inputSnapshot.keyDown[VK_LBUTTON] != 0;
+    input.cursor = inputSnapshot.cursorInClient(appWindow.window);
+    return input;
+}
+
+}  // namespace
+
 void runMainLoop() {
     MSG msg;
     ScreenKey shown;
@@ -44,11 +57,11 @@ void runMainLoop() {
         }
         // The frame's input and requests; then the screen, only when it shows something
         // new (or the window asked to be painted), so a quiet tutor costs nothing.
-        tutorApp->updateState(appWindow.frameTime);
+        tutorApp->updateState(appWindow.frameTime, frameInput());
         const ScreenKey key = tutorApp->screenKey();
         if (anyShown && key == shown && !appWindow.repaintNeeded) continue;
         appWindow.clearBackBuffer();
-        tutorApp->drawScreen();
+        tutorApp->drawScreen(*appWindow.backBuffer);
         appWindow.present();
         shown = key;
         anyShown = true;
@@ -78,7 +91,9 @@ int tabladexMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     appWindow.setFrameRate(45);
 
     tutorApp = new (std::nothrow) TutorApp();
-    if (!tutorApp || !tutorApp->startUp()) return 1;
+    if (!tutorApp) return 1;
+    tutorApp->window = appWindow.window;
+    if (!tutorApp->startUp()) return 1;
 
     runMainLoop();
 

@@ -1,55 +1,19 @@
-// The composition of the whole screen, once per frame, into the back buffer: background,
-// metronome flash, title, notation with the step that sounded last, playlist buttons and
-// the next-entry notice, banner, slider knobs, state label and tempo digits. Later copies
-// cover earlier ones; nothing is retained between frames but the flash counter.
-#include <cmath>
-#include <string>
+// The composition of the whole screen, once per frame, into the back buffer.
+#include "gfx/screen.h"
 
-#include "app/app_window.h"
-#include "tutor/tutor_app.h"
+#include "gfx/text_image.h"
 
 namespace {
 
-// The single-precision 1/270 that maps tempo to knob travel.
-constexpr float tempoScale = 1.0f / 270.0f;
-
-void drawWhole(Surface& target, const Surface& image, int32_t x, int32_t y) {
-    SpriteRect rect{0, 0, image.width, image.height};
-    target.copyFrom(image, x, y, rect);
+void drawWhole(Surface& target, const Surface* image, int32_t x, int32_t y) {
+    if (!image) return;
+    SpriteRect rect{0, 0, image->width, image->height};
+    target.copyFrom(*image, x, y, rect);
 }
 
 }  // namespace
 
-void TutorApp::drawMetronome() {
-    if (beatFlag.load()) {
-        if (tempo >= 30 && tempo < 60) flashFrames = 6;
-        else if (tempo >= 60 && tempo < 90) flashFrames = 5;
-        else if (tempo >= 90 && tempo < 120) flashFrames = 4;
-        else flashFrames = 3;
-        beatFlag.store(false);
-    }
-    if (playState == Playing) {
-        if (--flashFrames >= 0) {
-            SpriteRect rect{0, 0, 150, 150};
-            appWindow.backBuffer->copyFrom(metronome, 225, 80, rect);
-        }
-    }
-}
-
-void TutorApp::drawCurrentStep() {
-    RhythmEntry* entry = current();
-    if (!entry || !entry->playable()) return;
-    int32_t last = stepIndex.load() - 1;
-    if (last < 0 || last >= entry->stepCount) last = entry->stepCount - 1;
-    // A copy of the step's rectangle goes to the copy: a step below the eighth row lies at
-    // the buffer's bottom edge, where clipping would otherwise rewrite the stored rectangle.
-    SpriteRect glyph = entry->glyphRects[last];
-    appWindow.backBuffer->copyFrom(rhythmNotes, 10 + 20 * (last % 28), 290 + 20 * (last / 28),
-                                   glyph);
-}
-
-void TutorApp::drawTempo() {
-    Surface& target = *appWindow.backBuffer;
+void drawTempoDigits(Surface& target, const Surface& numbers, int32_t tempo) {
     auto digit = [&](int32_t d, int32_t x) {
         SpriteRect rect{15 * d, 0, 15 * d + 15, 15};
         target.copyFrom(numbers, x, 235, rect);
@@ -65,44 +29,31 @@ void TutorApp::drawTempo() {
     digit(t % 10, 280);
 }
 
-void TutorApp::drawScreen() {
-    Surface& target = *appWindow.backBuffer;
-    drawWhole(target, background, 0, 13);
-    drawMetronome();
-
-    RhythmEntry* entry = current();
-    if (rhythmLoaded && entry) {
-        if (entry->titleImage) drawWhole(target, *entry->titleImage, 7, 39);
-        if (showNotes && entry->notationImage) drawWhole(target, *entry->notationImage, 10, 290);
-        if (showNotes && playState != Stopped) drawCurrentStep();
-        if (entryCount > 1) {
-            drawWhole(target, playlistButtons, 10, 200);
-            int32_t remaining = entry->repeatCount - entry->repeatsDone.load();
-            if (remaining <= 4) {
-                int32_t following = currentEntry + 1 == entryCount ? 0 : currentEntry + 1;
-                std::string notice =
-                    entries[following].title + " in " + std::to_string(remaining);
-                drawText(notice.c_str(), 10, 80, false);
-            }
-        }
+void composeScreen(Surface& target, const ScreenImages& images, const ScreenView& view) {
+    drawWhole(target, images.background, 0, 13);
+    if (view.flash && images.metronome) {
+        SpriteRect rect{0, 0, 150, 150};
+        target.copyFrom(*images.metronome, 225, 80, rect);
     }
-    if (!showNotes || !rhythmLoaded) drawWhole(target, banner, 65, 330);
-
-    int32_t tempoKnobY =
-        203 - static_cast<int32_t>(std::trunc((tempo - 30) * 106 * static_cast<double>(tempoScale)));
-    drawWhole(target, slider, 439, tempoKnobY);
-    controlRects[TempoKnob].top = tempoKnobY;
-    controlRects[TempoKnob].bottom = tempoKnobY + 10;
-    int32_t volumeKnobY =
-        203 - static_cast<int32_t>(std::trunc(106 * static_cast<double>(volume.load())));
-    drawWhole(target, slider, 528, volumeKnobY);
-    controlRects[VolumeKnob].top = volumeKnobY;
-    controlRects[VolumeKnob].bottom = volumeKnobY + 10;
-
-    const Surface* label = playState == Playing   ? &playingLabel
-                           : playState == Paused  ? &pausedLabel
-                           : playState == Stopped ? &stoppedLabel
-                                                  : nullptr;
-    if (label) drawWhole(target, *label, 73, 232);
-    drawTempo();
+    drawWhole(target, view.title, 7, 39);
+    drawWhole(target, view.notation, 10, 290);
+    if (view.markStep && images.rhythmNotes) {
+        // A copy of the glyph's rectangle goes to the copy: a step below the eighth row lies
+        // at the buffer's bottom edge, where clipping would otherwise rewrite it.
+        SpriteRect glyph = view.markedGlyph;
+        target.copyFrom(*images.rhythmNotes, 10 + 20 * (view.markedStep % 28),
+                        290 + 20 * (view.markedStep / 28), glyph);
+    }
+    if (view.playlistButtons) drawWhole(target, images.playlistButtons, 10, 200);
+    if (!view.notice.empty() && images.smallLetters && images.numbers)
+        drawTextLine(target, view.notice, 10, 80, *images.smallLetters, 15, *images.numbers);
+    if (view.banner) drawWhole(target, images.banner, 65, 330);
+    drawWhole(target, images.slider, 439, view.tempoKnobRow);
+    drawWhole(target, images.slider, 528, view.volumeKnobRow);
+    const Surface* label = view.label == StateLabel::Playing   ? images.playingLabel
+                           : view.label == StateLabel::Paused  ? images.pausedLabel
+                           : view.label == StateLabel::Stopped ? images.stoppedLabel
+                                                               : nullptr;
+    drawWhole(target, label, 73, 232);
+    if (images.numbers) drawTempoDigits(target, *images.numbers, view.tempo);
 }

@@ -4,10 +4,7 @@
 // Letter sheets hold two rows of cells: A..N in row 0, O..Z in row 1 with the space cell at
 // column 12 of row 1; upper and lower case share a cell. The numbers sheet holds the digits
 // 0..9 in one row of 15 x 15 cells. Letters and spaces are drawn; makeTextImage skips every
-// other byte, drawText also draws digits. A skipped byte does not move the pen.
-//
-// TutorApp::drawText (declared in tutor/tutor_app.h, defined in draw_text.cpp) draws one
-// line into appWindow's back buffer with drawTextLine.
+// other byte, drawTextLine also draws digits. A skipped byte does not move the pen.
 //
 // Threads: main thread only. Ownership: makeTextImage returns a new Surface that the caller
 // owns; the sheets are only read.

@@ -1,19 +1,9 @@
 // The tutor's work for one frame: the mouse on the nine on-screen controls, the load
 // requests of the File menu, the entry change, and the composition of the screen.
-#include <cmath>
-
-#include "app/app_window.h"
+#include "rhythm/rhythm_file.h"
 #include "tutor/tutor_app.h"
 
-namespace {
-
-// The single-precision 1/106 that maps the 106-pixel slider travel.
-constexpr float knobScale = 1.0f / 106.0f;
-
-}  // namespace
-
-int32_t TutorApp::hitTest() const {
-    POINT cursor = inputSnapshot.cursorInClient(appWindow.window);
+int32_t TutorApp::hitTest(POINT cursor) const {
     for (int32_t i = 0; i < controlCount; ++i) {
         const SpriteRect& rect = controlRects[i];
         if (rect.left <= cursor.x && cursor.x <= rect.right && rect.top <= cursor.y &&
@@ -26,32 +16,25 @@ int32_t TutorApp::hitTest() const {
 namespace {
 
 void setTempoFromCursor(TutorApp& app, int32_t y) {
-    long double t = static_cast<long double>(203 - y) * knobScale * 270.0f + 50.0f;
-    int32_t tempo = static_cast<int32_t>(std::trunc(t));
-    if (tempo < 30) tempo = 30;
-    else if (tempo > 300) tempo = 300;
+    const int32_t tempo = controls::tempoAtRow(y);
     app.tempo = tempo;
     if (RhythmEntry* entry = app.current(); entry && entry->subdivision > 0) {
         entry->tempo = tempo;
-        entry->stepTime.store(static_cast<double>(60.0f / static_cast<long double>(tempo) /
-                                                  entry->subdivision));
+        entry->stepTime.store(stepTimeFor(tempo, entry->subdivision));
     }
 }
 
 void setVolumeFromCursor(TutorApp& app, int32_t y) {
-    float volume = static_cast<float>(static_cast<long double>(203 - y) * knobScale);
-    if (volume < 0.0f) volume = 0.0f;
-    else if (volume > 1.0f) volume = 1.0f;
-    app.volume.store(volume);
+    app.volume.store(controls::volumeAtRow(y));
     app.volumeChanged.store(true);
     app.wakePlayback();  // the thread passes it on now, not at its next step
 }
 
 }  // namespace
 
-void TutorApp::update(float frameTime) {
-    updateState(frameTime);
-    drawScreen();
+void TutorApp::update(float frameTime, const FrameInput& input, Surface& target) {
+    updateState(frameTime, input);
+    drawScreen(target);
 }
 
 ScreenKey TutorApp::screenKey() const {
@@ -71,12 +54,12 @@ ScreenKey TutorApp::screenKey() const {
     return key;
 }
 
-void TutorApp::updateState(float frameTime) {
+void TutorApp::updateState(float frameTime, const FrameInput& input) {
     buttonClock += frameTime;
 
-    if (inputSnapshot.keyDown[VK_LBUTTON]) {
-        int32_t cursorY = inputSnapshot.cursorInClient(appWindow.window).y;
-        switch (hitTest()) {
+    if (input.leftButton) {
+        const int32_t cursorY = input.cursor.y;
+        switch (hitTest(input.cursor)) {
             case PlayButton:
                 start();
                 break;

@@ -1,6 +1,5 @@
 // Start-up: the sound bank (audio system, four samples, the master group and channels),
 // the twelve images and the layout of the on-screen controls.
-#include "app/app_window.h"
 #include "tutor/tutor_app.h"
 
 namespace {
@@ -73,7 +72,7 @@ bool TutorApp::startUp() {
     bool imagesLoaded = true;
     for (const Image& image : images) imagesLoaded = image.surface.loadBitmap(image.path) && imagesLoaded;
     if (!imagesLoaded) {
-        MessageBoxA(appWindow.window, "Error Loading Images", "Image Error", MB_ICONWARNING);
+        MessageBoxA(window, "Error Loading Images", "Image Error", MB_ICONWARNING);
         return false;
     }
 
@@ -81,14 +80,4 @@ bool TutorApp::startUp() {
     return true;
 }
 
-void TutorApp::layoutControls() {
-    controlRects[PlayButton] = SpriteRect{10, 230, 25, 245};
-    controlRects[PauseButton] = SpriteRect{28, 230, 43, 245};
-    controlRects[StopButton] = SpriteRect{46, 230, 61, 245};
-    controlRects[TempoKnob] = SpriteRect{439, 270, 469, 280};
-    controlRects[TempoTrack] = SpriteRect{448, 96, 459, 211};
-    controlRects[VolumeKnob] = SpriteRect{528, 270, 558, 280};
-    controlRects[VolumeTrack] = SpriteRect{537, 96, 548, 211};
-    controlRects[PreviousButton] = SpriteRect{10, 200, 25, 215};
-    controlRects[NextButton] = SpriteRect{78, 200, 93, 215};
-}
+void TutorApp::layoutControls() { controls::layout(controlRects); }

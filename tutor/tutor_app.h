@@ -20,10 +20,13 @@
 #include <mutex>
 #include <thread>
 
-#include "app/frame_timer.h"
+#include "gfx/screen.h"
 #include "gfx/surface.h"
 #include "platform/audio/audio.h"
+#include "platform/frame_timer.h"
+#include "platform/win_api.h"
 #include "rhythm/rhythm_entry.h"
+#include "tutor/controls.h"
 #include "tutor/shared_flags.h"
 
 enum PlayState : int32_t { Playing = 0, Paused = 1, Stopped = 2 };
@@ -34,20 +37,6 @@ struct SoundSlot {
     audio::Channel* channel = nullptr;
 };
 
-// The on-screen controls, indices into controlRects; NoControl for none.
-enum Control : int32_t {
-    NoControl = -1,
-    PlayButton = 0,
-    PauseButton = 1,
-    StopButton = 2,
-    TempoKnob = 3,
-    TempoTrack = 4,
-    VolumeKnob = 5,
-    VolumeTrack = 6,
-    PreviousButton = 7,
-    NextButton = 8,
-};
-constexpr int controlCount = 9;
 
 // What the composed screen shows, in a few numbers: two frames with equal keys look the
 // same, so the frame loop composes and presents only when the key changes.
@@ -66,8 +55,16 @@ struct ScreenKey {
     bool operator==(const ScreenKey&) const = default;
 };
 
+// What the frame loop hands the tutor each frame: the left button and the cursor in the
+// window's client coordinates, as they were when the frame became due.
+struct FrameInput {
+    bool leftButton = false;
+    POINT cursor{0, 0};
+};
+
 class TutorApp {
 public:
+    HWND window = nullptr;  // owner of the tutor's message boxes; set before startUp
     PlayState playState = Stopped;
     std::thread playbackThread;
     std::atomic<bool> beatFlag{false};
@@ -153,10 +150,10 @@ public:
     void applyVolume();
 
     // Per frame (main thread).
-    int32_t hitTest() const;
-    void update(float frameTime);  // updateState, then drawScreen
+    int32_t hitTest(POINT cursor) const;
+    void update(float frameTime, const FrameInput& input, Surface& target);  // both below
     // The frame's work without the composition: controls, load requests, entry change.
-    void updateState(float frameTime);
+    void updateState(float frameTime, const FrameInput& input);
     ScreenKey screenKey() const;
     void loadRhythm();
     void loadPlaylist();
@@ -165,11 +162,13 @@ public:
     void parseNotation(const char* notation, int32_t cellWidth, int32_t cellHeight,
                        int32_t perRow, int32_t maxRows, const Surface& glyphSheet,
                        RhythmEntry* entry);
-    void drawScreen();
-    void drawMetronome();
-    void drawCurrentStep();
-    void drawTempo();
-    void drawText(const char* text, int32_t x, int32_t y, bool large);
+    // Composes the whole screen into target.
+    void drawScreen(Surface& target);
+    // Whether the metronome flashes this frame: a raised beat flag starts a flash of a few
+    // frames (fewer at faster tempi), counted down by each frame composed while Playing.
+    bool drawMetronome();
+    void drawText(Surface& target, const char* text, int32_t x, int32_t y, bool large) const;
+    ScreenImages screenImages() const;
 
     // Ends playback, releases the audio system, the entries and the images.
     void shutDown();

@@ -26,6 +26,7 @@ protected:
                      fs::copy_options::recursive);
         fs::current_path(folder);
         ASSERT_TRUE(appWindow.create(GetModuleHandleA(nullptr), tutorWindowDesc()));
+        app.window = appWindow.window;  // as the program entry hands it over
     }
     void TearDown() override {
         app.shutDown();

@@ -18,9 +18,11 @@ protected:
     void frame(int x, int y, bool buttonDown, float seconds = 1.0f / 45) {
         headless::setCursorClient(appWindow.window, x, y);
         headless::setLeftButton(buttonDown);
-        inputSnapshot.takeSnapshot();
         appWindow.clearBackBuffer();
-        app->update(seconds);
+        FrameInput input;
+        input.leftButton = buttonDown;
+        input.cursor = POINT{x, y};
+        app->update(seconds, input, *appWindow.backBuffer);
     }
     // A frame with the button up somewhere harmless.
     void release() { frame(300, 20, false); }
@@ -34,19 +36,11 @@ TEST_F(Controls, HitTestFindsTheFirstRectangleAndKnobsWinOverTracks) {
                           {28, 230, PauseButton}, {61, 245, StopButton},  {62, 245, NoControl},
                           {453, 150, TempoTrack}, {542, 100, VolumeTrack}, {10, 200, PreviousButton},
                           {93, 215, NextButton},  {0, 0, NoControl},       {-5, 230, NoControl}};
-    for (const Case& c : cases) {
-        headless::setCursorClient(appWindow.window, c.x, c.y);
-        inputSnapshot.takeSnapshot();
-        EXPECT_EQ(app->hitTest(), c.control) << c.x << "," << c.y;
-    }
+    for (const Case& c : cases) EXPECT_EQ(app->hitTest(POINT{c.x, c.y}), c.control) << c.x << "," << c.y;
     // After the first frame the knobs sit on their tracks (tempo 30 at 203, volume 1.0 at 97).
     release();
-    headless::setCursorClient(appWindow.window, 453, 205);
-    inputSnapshot.takeSnapshot();
-    EXPECT_EQ(app->hitTest(), TempoKnob);
-    headless::setCursorClient(appWindow.window, 542, 100);
-    inputSnapshot.takeSnapshot();
-    EXPECT_EQ(app->hitTest(), VolumeKnob);
+    EXPECT_EQ(app->hitTest(POINT{453, 205}), TempoKnob);
+    EXPECT_EQ(app->hitTest(POINT{542, 100}), VolumeKnob);
 }
 
 TEST_F(Controls, TempoKnobMapsRowsToTempiAndWritesTheEntry) {

@@ -13,7 +13,7 @@ class Screen : public testing_support::TutorFixture {
 protected:
     void compose() {
         appWindow.clearBackBuffer();
-        app->drawScreen();
+        app->drawScreen(*appWindow.backBuffer);
     }
     // Whether the back buffer shows rect of image with its top-left corner at (x, y).
     bool shows(const Surface& image, SpriteRect rect, int x, int y) const {

@@ -147,7 +147,7 @@ protected:
 };
 
 TEST_F(DrawTextTest, NoticeOfTheNextEntry) {
-    app.drawText("Maqsum in 3", 10, 80, false);
+    app.drawText(*appWindow.backBuffer, "Maqsum in 3", 10, 80, false);
     const char name[] = "Maqsum";
     for (int i = 0; i < 6; ++i) EXPECT_TRUE(smallAt(name[i], 10 + 15 * i)) << i;
     EXPECT_TRUE(smallAt(' ', 100));
@@ -160,7 +160,7 @@ TEST_F(DrawTextTest, NoticeOfTheNextEntry) {
 }
 
 TEST_F(DrawTextTest, MinusSignIsSkippedAndNewlineLeftOut) {
-    app.drawText("Ab-12\n", 10, 80, false);
+    app.drawText(*appWindow.backBuffer, "Ab-12\n", 10, 80, false);
     EXPECT_TRUE(smallAt('A', 10));
     EXPECT_TRUE(smallAt('b', 25));
     EXPECT_TRUE(digitAt(1, 40));
@@ -169,14 +169,14 @@ TEST_F(DrawTextTest, MinusSignIsSkippedAndNewlineLeftOut) {
 }
 
 TEST_F(DrawTextTest, LargeLettersWithDigitsAdvanceFifteen) {
-    app.drawText("A7B", 20, 100, true);
+    app.drawText(*appWindow.backBuffer, "A7B", 20, 100, true);
     EXPECT_TRUE(sheets::blockIs(screen(), 20, 100, 30, 30, letterColour(sheets::largeTag, 'A')));
     EXPECT_TRUE(digitAt(7, 50, 100));
     EXPECT_TRUE(sheets::blockIs(screen(), 65, 100, 30, 30, letterColour(sheets::largeTag, 'B')));
 }
 
 TEST_F(DrawTextTest, OneLineClippedAtTheEdges) {
-    app.drawText(std::string(50, 'x').c_str(), 590, 475, false);
+    app.drawText(*appWindow.backBuffer, std::string(50, 'x').c_str(), 590, 475, false);
     // Only the top-left 10 x 5 of the first cell is inside the buffer.
     EXPECT_TRUE(sheets::blockIs(screen(), 590, 475, 10, 5, letterColour(sheets::smallTag, 'x')));
     EXPECT_TRUE(sheets::blockIs(screen(), 0, 0, 600, 475, 0));

@@ -17,7 +17,12 @@ void TutorFixture::SetUp() {
     appWindow.setFrameRate(45);
     app = new TutorApp();
     tutorApp = app;
+    app->window = appWindow.window;
     ASSERT_TRUE(app->startUp()) << "the shipped data must start the tutor";
+}
+
+void TutorFixture::runFrame(float seconds) {
+    app->update(seconds, FrameInput{}, *appWindow.backBuffer);
 }
 
 void TutorFixture::TearDown() {

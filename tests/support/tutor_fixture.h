@@ -24,6 +24,9 @@ protected:
     void loadNotations(const std::vector<std::string>& notations, int32_t tempo,
                        int32_t subdivision, const std::vector<int32_t>& repeatCounts = {});
 
+    // One frame of the tutor's work, as the frame loop runs it, with the button up.
+    void runFrame(float seconds = 1.0f / 45.0f);
+
     TutorApp* app = nullptr;
 };
 

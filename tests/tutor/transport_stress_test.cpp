@@ -56,7 +56,7 @@ TEST_F(TransportStress, AThousandRandomOperationsEndCleanly) {
                 break;
             case 7:
                 // A frame: serves the entry changes the thread asks for, draws the screen.
-                app->update(1.0f / 45.0f);
+                runFrame();
                 break;
             case 8:
                 audio::offlineRender(app->audioSystem, rendered.data(), 256);

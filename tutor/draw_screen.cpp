@@ -1,0 +1,83 @@
+// The screen of one frame, as the tutor's state describes it: which images, which step to
+// mark, the next-entry notice, where the knobs sit. The pixels are the graphics' business.
+#include <string>
+
+#include "gfx/text_image.h"
+#include "tutor/tutor_app.h"
+
+ScreenImages TutorApp::screenImages() const {
+    ScreenImages images;
+    images.background = &background;
+    images.slider = &slider;
+    images.metronome = &metronome;
+    images.numbers = &numbers;
+    images.largeLetters = &largeLetters;
+    images.smallLetters = &smallLetters;
+    images.rhythmNotes = &rhythmNotes;
+    images.banner = &banner;
+    images.pausedLabel = &pausedLabel;
+    images.playingLabel = &playingLabel;
+    images.stoppedLabel = &stoppedLabel;
+    images.playlistButtons = &playlistButtons;
+    return images;
+}
+
+bool TutorApp::drawMetronome() {
+    if (beatFlag.load()) {
+        if (tempo >= 30 && tempo < 60) flashFrames = 6;
+        else if (tempo >= 60 && tempo < 90) flashFrames = 5;
+        else if (tempo >= 90 && tempo < 120) flashFrames = 4;
+        else flashFrames = 3;
+        beatFlag.store(false);
+    }
+    return playState == Playing && --flashFrames >= 0;
+}
+
+void TutorApp::drawText(Surface& target, const char* text, int32_t x, int32_t y, bool large) const {
+    if (!text) return;
+    if (large)
+        drawTextLine(target, text, x, y, largeLetters, 30, numbers);
+    else
+        drawTextLine(target, text, x, y, smallLetters, 15, numbers);
+}
+
+void TutorApp::drawScreen(Surface& target) {
+    ScreenView view;
+    view.flash = drawMetronome();
+
+    RhythmEntry* entry = current();
+    if (rhythmLoaded && entry) {
+        view.title = entry->titleImage;
+        if (showNotes) view.notation = entry->notationImage;
+        if (showNotes && playState != Stopped && entry->playable()) {
+            int32_t last = stepIndex.load() - 1;
+            if (last < 0 || last >= entry->stepCount) last = entry->stepCount - 1;
+            view.markStep = true;
+            view.markedStep = last;
+            view.markedGlyph = entry->glyphRects[last];
+        }
+        if (entryCount > 1) {
+            view.playlistButtons = true;
+            int32_t remaining = entry->repeatCount - entry->repeatsDone.load();
+            if (remaining <= 4) {
+                int32_t following = currentEntry + 1 == entryCount ? 0 : currentEntry + 1;
+                view.notice = entries[following].title + " in " + std::to_string(remaining);
+            }
+        }
+    }
+    view.banner = !showNotes || !rhythmLoaded;
+
+    view.tempoKnobRow = controls::tempoKnobRow(tempo);
+    controlRects[TempoKnob].top = view.tempoKnobRow;
+    controlRects[TempoKnob].bottom = view.tempoKnobRow + controls::knobHeight;
+    view.volumeKnobRow = controls::volumeKnobRow(volume.load());
+    controlRects[VolumeKnob].top = view.volumeKnobRow;
+    controlRects[VolumeKnob].bottom = view.volumeKnobRow + controls::knobHeight;
+
+    view.label = playState == Playing   ? StateLabel::Playing
+                 : playState == Paused  ? StateLabel::Paused
+                 : playState == Stopped ? StateLabel::Stopped
+                                        : StateLabel::None;
+    view.tempo = tempo;
+    composeScreen(target, screenImages(), view);
+}
