@@ -1,17 +1,11 @@
-// The rhythm file reader.
+// The rhythm file reader: four lines into what they say, or the reason they are refused.
 #include "rhythm/rhythm_file.h"
 
 #include <string>
 
-#include "gfx/text_image.h"
 #include "rhythm/line_reader.h"
-#include "tutor/tutor_app.h"
 
 namespace {
-
-void showFileError(const std::string& text) {
-    MessageBoxA(nullptr, text.c_str(), "File Error", MB_ICONWARNING);
-}
 
 // A line is text up to its first NUL byte, as the C strings it goes into see it.
 std::string uptoNul(const std::string& line) { return line.substr(0, line.find('\0')); }
@@ -46,66 +40,36 @@ double stepTimeFor(int32_t tempo, int32_t subdivision) {
     return static_cast<double>(quotient);
 }
 
-bool readRhythmStream(TutorApp& app, RhythmEntry& entry, std::FILE* file, const char* name) {
+bool readRhythmText(std::FILE* file, const char* name, RhythmText& text, ReadProblem& problem) {
     const std::string where = name ? name : "the rhythm file";
     LineReader reader(file);
     std::string lines[4];
     for (int i = 0; i < 4; ++i) {
         if (!reader.readLine(lines[i])) {
-            showFileError("Line " + std::to_string(i + 1) + " (the " + lineNames[i] + ") of " +
-                          where + " is missing: a rhythm file has four lines: title, tempo, "
-                          "subdivision and notation.");
+            problem = {i + 1, "Line " + std::to_string(i + 1) + " (the " + lineNames[i] + ") of " +
+                                  where + " is missing: a rhythm file has four lines: title, "
+                                  "tempo, subdivision and notation."};
             return false;
         }
     }
-    // Lines after the fourth are not read.
-
     int32_t tempo = 0;
     if (!leadingInteger(lines[1], tempo) || tempo < 1) {
-        showFileError("The tempo on line 2 of " + where + " must be a positive whole number.");
+        problem = {2, "The tempo on line 2 of " + where + " must be a positive whole number."};
         return false;
     }
     int32_t subdivision = 0;
     if (!leadingInteger(lines[2], subdivision) || subdivision < 1) {
-        showFileError("The subdivision on line 3 of " + where +
-                      " must be a positive whole number.");
+        problem = {3, "The subdivision on line 3 of " + where + " must be a positive whole number."};
         return false;
     }
-    const std::string notation = uptoNul(lines[3]);
+    std::string notation = uptoNul(lines[3]);
     if (notation.empty()) {
-        showFileError("The notation on line 4 of " + where + " is empty.");
+        problem = {4, "The notation on line 4 of " + where + " is empty."};
         return false;
     }
-
-    entry.title = uptoNul(lines[0]);
-    entry.titleImage = makeTextImage(entry.title, titleCellSize, titleCellSize, titleCellsPerLine,
-                                     titleMaxLines, app.largeLetters)
-                           .release();
-    entry.tempo = tempo;
-    entry.subdivision = subdivision;
-    app.parseNotation(notation.c_str(), glyphCellSize, glyphCellSize, stepsPerRow, maxNotationRows,
-                      app.rhythmNotes, &entry);
-    entry.stepTime = stepTimeFor(tempo, subdivision);
+    text.title = uptoNul(lines[0]);
+    text.tempo = tempo;
+    text.subdivision = subdivision;
+    text.notation = std::move(notation);
     return true;
-}
-
-void closeRhythmFile(std::FILE* file) {
-    if (std::fclose(file) != 0) showFileError("File was not closed");
-}
-
-bool TutorApp::readRhythmFile(RhythmEntry* entry, char* path) {
-    if (!path || !entry) return false;
-    // Paths may come with Windows separators (typed, or from a playlist).
-    for (char* at = path; *at != '\0'; ++at)
-        if (*at == '\\') *at = '/';
-
-    // Binary, so that line ends are handled the same way everywhere (see LineReader).
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        showFileError("Error Reading File");
-        return false;
-    }
-    const bool loaded = readRhythmStream(*this, *entry, file, path);
-    closeRhythmFile(file);
-    return loaded;
 }

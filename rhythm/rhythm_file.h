@@ -1,25 +1,17 @@
 // rhythm_file.h - reading a rhythm file (four lines: title, tempo, subdivision, notation)
-// into a RhythmEntry.
+// into what it says, checked, before anything is built from it.
 //
-// TutorApp::readRhythmFile (declared in tutor/tutor_app.h, defined in rhythm_file.cpp) opens
-// the file and reads it with readRhythmStream; the fuzz target feeds bytes through
-// readRhythmStream as well, so both take the same path.
+// A file is refused, with a message that names the fault, its line and the file, when it has
+// fewer than four lines, its tempo or subdivision is not a positive whole number or its
+// notation is empty. The tutor shows the message in its "File Error" box; tools print it.
 //
-// A file is refused, with a "File Error" box that names the fault, its line and the file,
-// when it has fewer than four lines, its tempo or subdivision is not a positive whole number
-// or its notation is empty. A refused file leaves the entry in its default state, so it can
-// never be played or drawn.
-//
-// Threads: main thread, while no playback thread runs. Ownership: the caller owns the stream
-// and the entry; the entry owns what is put into it.
+// Threads: any. Ownership: the caller owns the stream and the results.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
-
-class TutorApp;
-struct RhythmEntry;
 
 // Cells of the title image and of the notation image.
 constexpr int32_t titleCellSize = 30;
@@ -37,9 +29,20 @@ bool leadingInteger(std::string_view line, int32_t& value);
 // 60 / tempo / subdivision, divided in that order in extended precision, rounded once.
 double stepTimeFor(int32_t tempo, int32_t subdivision);
 
-// Reads the four lines from file into entry, which is in its default state. name is how the
-// messages call the file. False (after the box) when the file is refused.
-bool readRhythmStream(TutorApp& app, RhythmEntry& entry, std::FILE* file, const char* name);
+// What a rhythm file says: its four lines, each up to its first NUL byte, the numbers read.
+struct RhythmText {
+    std::string title;
+    int32_t tempo = 0;
+    int32_t subdivision = 0;
+    std::string notation;
+};
 
-// Closes file; shows "File was not closed" when closing reports an error.
-void closeRhythmFile(std::FILE* file);
+// Why a file was refused: the line at fault (1 to 4) and the message for the learner.
+struct ReadProblem {
+    int32_t line = 0;
+    std::string text;
+};
+
+// Reads the four lines from file (opened in binary mode); lines after the fourth are not
+// read. name is how the message calls the file. False, with problem filled, when refused.
+bool readRhythmText(std::FILE* file, const char* name, RhythmText& text, ReadProblem& problem);

@@ -119,22 +119,3 @@ void TutorApp::updateState(float frameTime, const FrameInput& input) {
     }
     if (advanceRequested.load() || previousRequested.load()) changeEntry();
 }
-
-void TutorApp::loadRhythm() {
-    ++loadCount;
-    if (entries) destroyEntries(entries);
-    entries = makeEntries(1);
-    entryCount = 1;
-    if (readRhythmFile(&entries[0], selectedPath)) {
-        rhythmLoaded = true;
-        stepClock.store(0.0);
-        // Requests left by the thread of the entries just replaced no longer apply.
-        advanceRequested.store(false);
-        previousRequested.store(false);
-        beatFlag.store(true);
-        stepIndex.store(0);
-    }
-    currentEntry = 0;
-    tempo = entries[0].tempo;
-    loadRhythmRequested = false;
-}

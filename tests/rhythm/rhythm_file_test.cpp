@@ -11,6 +11,7 @@
 #include "rhythm/rhythm_file.h"
 #include "tests/rhythm/sheets.h"
 #include "tests/support/test_support.h"
+#include "tutor/loading.h"
 #include "tutor/tutor_app.h"
 
 namespace {

@@ -1,0 +1,206 @@
+// Loading rhythms and playlists: the readers' results made into entries the tutor plays and
+// draws, the boxes that tell the learner what was refused, and the swap of the entries.
+#include "tutor/loading.h"
+
+#include <cassert>
+#include <string>
+#include <vector>
+
+#include "gfx/text_image.h"
+#include "rhythm/notation_parser.h"
+#include "rhythm/playlist.h"
+#include "rhythm/rhythm_file.h"
+#include "tutor/tutor_app.h"
+
+namespace {
+
+void showFileError(const std::string& text) {
+    MessageBoxA(nullptr, text.c_str(), "File Error", MB_ICONWARNING);
+}
+
+void showPlaylistError(const char* text) {
+    MessageBoxA(nullptr, text, "Playlist Error", MB_ICONWARNING);
+}
+
+// Paths may come with Windows separators (typed, or from a playlist).
+void useSlashes(char* path) {
+    for (char* at = path; *at != '\0'; ++at)
+        if (*at == '\\') *at = '/';
+}
+
+}  // namespace
+
+void buildEntry(TutorApp& app, const RhythmText& text, RhythmEntry& entry) {
+    entry.title = text.title;
+    entry.titleImage = makeTextImage(entry.title, titleCellSize, titleCellSize, titleCellsPerLine,
+                                     titleMaxLines, app.largeLetters)
+                           .release();
+    entry.tempo = text.tempo;
+    entry.subdivision = text.subdivision;
+    app.parseNotation(text.notation.c_str(), glyphCellSize, glyphCellSize, stepsPerRow,
+                      maxNotationRows, app.rhythmNotes, &entry);
+    entry.stepTime = stepTimeFor(text.tempo, text.subdivision);
+}
+
+void closeRhythmFile(std::FILE* file) {
+    if (std::fclose(file) != 0) showFileError("File was not closed");
+}
+
+bool TutorApp::readRhythmFile(RhythmEntry* entry, char* path) {
+    if (!path || !entry) return false;
+    useSlashes(path);
+    // Binary, so that line ends are handled the same way everywhere (see LineReader).
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        showFileError("Error Reading File");
+        return false;
+    }
+    RhythmText text;
+    ReadProblem problem;
+    const bool read = readRhythmText(file, path, text, problem);
+    if (read)
+        buildEntry(*this, text, *entry);
+    else
+        showFileError(problem.text);
+    closeRhythmFile(file);
+    return read;
+}
+
+void TutorApp::parseNotation(const char* notation, int32_t cellWidth, int32_t cellHeight,
+                             int32_t perRow, int32_t maxRows, const Surface& glyphSheet,
+                             RhythmEntry* entry) {
+    assert(entry && notation);
+    assert(cellWidth >= 1 && cellHeight >= 1 && perRow >= 1 && maxRows >= 1);
+    if (!entry || !notation) return;
+
+    size_t length = 0;
+    while (notation[length] != '\0' && length < static_cast<size_t>(INT32_MAX)) ++length;
+    const int32_t n = static_cast<int32_t>(length);
+
+    // A second parse into the same entry replaces all three parts.
+    delete[] entry->stepSounds;
+    entry->stepSounds = nullptr;
+    delete entry->notationImage;
+    entry->notationImage = nullptr;
+    delete[] entry->glyphRects;
+    entry->glyphRects = nullptr;
+
+    entry->stepCount = n;
+    entry->stepSounds = new SoundSlot*[static_cast<size_t>(n)]();
+    entry->notationImage = new Surface();
+    entry->glyphRects = new SpriteRect[static_cast<size_t>(n)]();
+
+    // Every step gets its sound and its top-row glyph cell, also the steps beyond the last
+    // row of the image, so the playback thread and the screen never meet an unset element.
+    for (int32_t i = 0; i < n; ++i) {
+        const NotationSymbol symbol = notationSymbol(notation[i]);
+        switch (symbol.sound) {
+            case StepSound::Doum: entry->stepSounds[i] = &doumSlot; break;
+            case StepSound::Tek: entry->stepSounds[i] = &tekSlot; break;
+            case StepSound::HalfTek: entry->stepSounds[i] = &halfTekSlot; break;
+            case StepSound::Slap: entry->stepSounds[i] = &slapSlot; break;
+            case StepSound::None: entry->stepSounds[i] = nullptr; break;
+        }
+        const int32_t left = symbol.glyphCell * cellWidth;
+        entry->glyphRects[i] = SpriteRect{left, 0, left + cellWidth, cellHeight};
+    }
+
+    if (cellWidth < 1 || cellHeight < 1 || perRow < 1 || maxRows < 1) return;
+    int64_t width = 0;
+    int64_t height = 0;
+    notationImageSize(n, cellWidth, cellHeight, perRow, maxRows, width, height);
+    // An empty notation has width 0: the image stays without pixels.
+    if (width > INT32_MAX || height > INT32_MAX ||
+        !entry->notationImage->create(static_cast<int32_t>(width), static_cast<int32_t>(height), 4))
+        return;
+
+    // The image shows the glyphs of the sheet's second row; glyphRects name the top row,
+    // which the screen draws over the step that sounded last.
+    int32_t x = 0;
+    int32_t y = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        SpriteRect glyph = entry->glyphRects[i];
+        glyph.top = cellHeight;
+        glyph.bottom = 2 * cellHeight;
+        copySheetCell(*entry->notationImage, glyphSheet, glyph, x, y);
+        x += cellWidth;
+        if (x >= entry->notationImage->width) {
+            x = 0;
+            y += cellHeight;
+            if (y >= entry->notationImage->height) break;
+        }
+    }
+}
+
+void TutorApp::loadRhythm() {
+    ++loadCount;
+    if (entries) destroyEntries(entries);
+    entries = makeEntries(1);
+    entryCount = 1;
+    if (readRhythmFile(&entries[0], selectedPath)) {
+        rhythmLoaded = true;
+        stepClock.store(0.0);
+        // Requests left by the thread of the entries just replaced no longer apply.
+        advanceRequested.store(false);
+        previousRequested.store(false);
+        beatFlag.store(true);
+        stepIndex.store(0);
+    }
+    currentEntry = 0;
+    tempo = entries[0].tempo;
+    loadRhythmRequested = false;
+}
+
+bool TutorApp::readPlaylist() {
+    useSlashes(selectedPath);
+    const std::string path = selectedPath;
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+
+    std::FILE* file = std::fopen(selectedPath, "rb");
+    if (!file) {
+        MessageBoxA(nullptr, "Error Reading File", "File Error", MB_ICONWARNING);
+        return false;
+    }
+    const PlaylistText playlist = readPlaylistText(file, folder);
+    std::fclose(file);
+    if (playlist.oddLines) showPlaylistError("Error in playlist file: odd number of lines.");
+    if (playlist.items.empty()) {
+        showPlaylistError("The playlist names no rhythm files; the current rhythm stays loaded.");
+        return false;
+    }
+
+    // Read every rhythm into a new array first, so a failure keeps what was loaded before.
+    const int32_t count = static_cast<int32_t>(playlist.items.size());
+    RhythmEntry* loaded = makeEntries(count);
+    for (int32_t i = 0; i < count; ++i) {
+        std::vector<char> rhythmPath(playlist.items[i].path.begin(), playlist.items[i].path.end());
+        rhythmPath.push_back('\0');
+        if (!readRhythmFile(&loaded[i], rhythmPath.data())) {
+            showPlaylistError("Error loading the playlist");
+            destroyEntries(loaded);
+            return false;
+        }
+        loaded[i].repeatCount = playlist.items[i].repeatCount;
+    }
+    destroyEntries(entries);
+    entries = loaded;
+    entryCount = count;
+    return true;
+}
+
+void TutorApp::loadPlaylist() {
+    ++loadCount;
+    if (readPlaylist()) {
+        stepClock.store(0.0);
+        // Requests left by the thread of the entries just replaced no longer apply.
+        advanceRequested.store(false);
+        previousRequested.store(false);
+        rhythmLoaded = true;
+        beatFlag.store(true);
+        stepIndex.store(0);
+        currentEntry = 0;
+        tempo = entries[0].tempo;
+    }
+    loadPlaylistRequested = false;
+}
