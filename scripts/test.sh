@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs the whole test suite:
+# Installs what is missing, checks that the folders include one another in one direction,
+# then builds and runs the whole test suite:
 #   1. the normal build: every test (the desktop backend's under Xvfb) and the benchmarks built;
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer: every test but the desktop ones;
 #   3. ThreadSanitizer: the tests that run threads;
@@ -31,6 +32,9 @@ summary() { printf '\ntests: %d passed, 0 failed\n' "$passed"; }
 # Quiet, display-independent defaults for the tests: no sound card is needed (the audio
 # tests choose their outputs), and GTK finds no session bus to complain about.
 export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
+
+stage "include order"
+"$top/tools/check_layers.sh"
 
 stage "normal build"
 cmake -S "$top" -B "$top/build/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
