@@ -40,12 +40,15 @@ maps=()
 cpus=()
 # Every window mapped on the display, stamped as the X server reports it.
 coproc WATCH { exec stdbuf -oL xev -root -event substructure; }
+# Kept apart from the coprocess's variables, which bash clears should xev end early.
+watch_pid=$WATCH_PID
+exec {watch}<&"${WATCH[0]}"
 sleep 0.5
 for run in $(seq "$runs"); do
   err="$SESSION_DIR/run$run.err"
   : >"$err"
   # Lines xev printed since the last run (the last program's windows going away).
-  while read -r -t 0.05 -u "${WATCH[0]}" line; do :; done
+  while read -r -t 0.05 -u "$watch" line; do :; done
   started="$SESSION_DIR/run$run.exec"
   (
     cd "$SESSION_DIR"
@@ -62,7 +65,7 @@ for run in $(seq "$runs"); do
   # program it is timing; the wait for xev's next line is the loop's pause.
   while [ -z "$painted" ] && [ $SECONDS -lt $deadline ] && kill -0 "$pid" 2>/dev/null; do
     # A read that times out keeps the part of a line it got; the rest comes with the next.
-    if read -r -t 0.002 -u "${WATCH[0]}" line; then
+    if read -r -t 0.002 -u "$watch" line; then
       line=$partial$line
       partial=""
       [ -z "$mapped" ] && case $line in MapNotify*) mapped=${EPOCHREALTIME/./} ;; esac
@@ -96,8 +99,8 @@ for run in $(seq "$runs"); do
   wait "$pid" 2>/dev/null || true
 done
 
-kill "$WATCH_PID" 2>/dev/null || true
-wait "$WATCH_PID" 2>/dev/null || true
+kill "$watch_pid" 2>/dev/null || true
+wait "$watch_pid" 2>/dev/null || true
 
 # A run whose map was not seen counts for the first frame only.
 frame_median=$(printf '%s\n' "${frames[@]}" | median)
