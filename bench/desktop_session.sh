@@ -52,7 +52,7 @@ session_start() {
     local pulse="$SESSION_DIR/pulse"
     mkdir -p "$pulse"
     PULSE_RUNTIME_PATH="$pulse" PULSE_STATE_PATH="$pulse" \
-      pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=false --realtime=no \
+      pulseaudio --daemonize=no --exit-idle-time=-1 -n --use-pid-file=false \
       --log-target=file:"$SESSION_DIR/pulse.log" \
       --load="module-null-sink sink_name=tabla rate=48000 format=float32le" \
       --load="module-native-protocol-unix auth-anonymous=1 socket=$pulse/native" &
@@ -74,8 +74,11 @@ session_start() {
   else
     echo "$0: pulseaudio is missing; the program runs without a sound device" >&2
   fi
-  # Without a server, SDL must not find some other one.
-  [ -n "$SESSION_PULSE_PID" ] || export SDL_AUDIODRIVER=dummy
+  # Without a server of our own, the program must not find the user's: it then plays
+  # through no device at all.
+  if [ -z "$SESSION_PULSE_PID" ]; then
+    export PULSE_SERVER="unix:$SESSION_DIR/no-server" SDL_AUDIODRIVER=dummy
+  fi
 }
 
 session_wait_window() {
