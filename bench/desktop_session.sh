@@ -18,8 +18,14 @@ SESSION_SOUND="none"
 
 session_stop() {
   # Only the servers this session started, by their process ids.
-  [ -n "$SESSION_PULSE_PID" ] && kill "$SESSION_PULSE_PID" 2>/dev/null && wait "$SESSION_PULSE_PID" 2>/dev/null
-  [ -n "$SESSION_XVFB_PID" ] && kill "$SESSION_XVFB_PID" 2>/dev/null && wait "$SESSION_XVFB_PID" 2>/dev/null
+  if [ -n "$SESSION_PULSE_PID" ]; then
+    kill "$SESSION_PULSE_PID" 2>/dev/null || true
+    wait "$SESSION_PULSE_PID" 2>/dev/null || true
+  fi
+  if [ -n "$SESSION_XVFB_PID" ]; then
+    kill "$SESSION_XVFB_PID" 2>/dev/null || true
+    wait "$SESSION_XVFB_PID" 2>/dev/null || true
+  fi
   SESSION_PULSE_PID=""
   SESSION_XVFB_PID=""
   rm -rf "$SESSION_DIR"
@@ -60,14 +66,15 @@ session_start() {
     export PULSE_SERVER="unix:$pulse/native" PULSE_RUNTIME_PATH="$pulse"
     local tries
     for tries in $(seq 100); do
-      [ -S "$pulse/native" ] && break
+      [ -S "$pulse/native" ] || ! kill -0 "$SESSION_PULSE_PID" 2>/dev/null && break
       sleep 0.05
     done
     if [ -S "$pulse/native" ]; then
       SESSION_SOUND="pulseaudio null sink"
     else
       echo "$0: pulseaudio did not start; the program runs without a sound device" >&2
-      kill "$SESSION_PULSE_PID" 2>/dev/null
+      kill "$SESSION_PULSE_PID" 2>/dev/null || true
+      wait "$SESSION_PULSE_PID" 2>/dev/null || true
       SESSION_PULSE_PID=""
       unset PULSE_SERVER
     fi
