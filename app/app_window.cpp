@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "app/resource_ids.h"
-#include "tutor/shared_flags.h"
 
 AppWindow appWindow;
 InputSnapshot inputSnapshot;
@@ -107,7 +106,7 @@ void AppWindow::present() {
 LRESULT AppWindow::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_DESTROY:
-            stopRequested = true;
+            if (onDestroy) onDestroy();
             Sleep(30);
             PostQuitMessage(0);
             return 0;

@@ -44,6 +44,9 @@ public:
     // Set when the window system asks for the window to be painted again (WM_PAINT): the
     // next frame is presented even if it shows what the last one showed.
     bool repaintNeeded = true;
+    // Called as the window is destroyed, before the quit is posted (the program stops its
+    // playback there).
+    void (*onDestroy)() = nullptr;
 
     AppWindow() = default;
     AppWindow(const AppWindow&) = delete;

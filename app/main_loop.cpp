@@ -38,6 +38,15 @@ FrameInput frameInput() {
 
 }  // namespace
 
+void attachTutor(TutorApp* app) {
+    tutorApp = app;
+    if (!app) return;
+    app->window = appWindow.window;
+    appWindow.onDestroy = [] {
+        if (tutorApp) tutorApp->requestStop();
+    };
+}
+
 void runMainLoop() {
     MSG msg;
     ScreenKey shown;
@@ -90,10 +99,10 @@ int tabladexMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!appWindow.create(instance, tutorWindowDesc())) return 1;
     appWindow.setFrameRate(45);
 
-    tutorApp = new (std::nothrow) TutorApp();
-    if (!tutorApp) return 1;
-    tutorApp->window = appWindow.window;
-    if (!tutorApp->startUp()) return 1;
+    TutorApp* app = new (std::nothrow) TutorApp();
+    if (!app) return 1;
+    attachTutor(app);
+    if (!app->startUp()) return 1;
 
     runMainLoop();
 

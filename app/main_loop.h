@@ -6,6 +6,7 @@
 #pragma once
 
 #include "app/app_window.h"
+#include "tutor/tutor_app.h"
 #include "platform/win_api.h"
 
 int tabladexMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
@@ -13,6 +14,10 @@ int tabladexMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLi
 
 // The tutor's window: its title, style, 600 x 480 client area and menu bar.
 WindowDesc tutorWindowDesc();
+
+// Makes app the process's tutor: its message boxes belong to the main window, and
+// destroying the window asks its playback to stop.
+void attachTutor(TutorApp* app);
 
 // The loop alone (used by tabladexMain and by tests that build the window themselves):
 // messages first, then a frame whenever one is due, until WM_QUIT.

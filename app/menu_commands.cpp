@@ -12,9 +12,10 @@ namespace {
 
 // Shows the open-file dialog for one kind of file. Playback pauses while the learner
 // chooses (or resumes, if it was paused); a cancel starts it again.
-void chooseFile(const char* filter, const char* title, const char* defaultExtension,
-                bool& requested) {
+void chooseFile(LoadKind kind, const char* filter, const char* title,
+                const char* defaultExtension) {
     if (tutorApp) tutorApp->togglePause();
+    char chosen[selectedPathSize] = {};
     OPENFILENAMEA ofn;
     std::memset(&ofn, 0, sizeof ofn);
     // The whole record: a 64-bit dialog refuses the size of the 32-bit one.
@@ -22,15 +23,14 @@ void chooseFile(const char* filter, const char* title, const char* defaultExtens
     ofn.hwndOwner = appWindow.window;
     ofn.lpstrFilter = filter;
     ofn.nFilterIndex = 0;
-    ofn.lpstrFile = selectedPath;
-    ofn.nMaxFile = selectedPathSize;
+    ofn.lpstrFile = chosen;
+    ofn.nMaxFile = sizeof chosen;
     ofn.lpstrInitialDir = "rhythms";
     ofn.lpstrTitle = title;
     ofn.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
     ofn.lpstrDefExt = defaultExtension;
-    selectedPath[0] = '\0';
     if (GetOpenFileNameA(&ofn)) {
-        requested = true;
+        if (tutorApp) tutorApp->requestLoad(kind, chosen);
     } else if (tutorApp) {
         tutorApp->start();
     }
@@ -45,10 +45,10 @@ const char playlistFilter[] = "Rhythm Playlist\0*.krp\0Text File\0*.txt\0";
 void runMenuCommand(int commandId) {
     switch (commandId) {
         case ID_FILE_OPENRHYTHM:
-            chooseFile(rhythmFilter, "Open Rhythm File", "krf", loadRhythmRequested);
+            chooseFile(LoadKind::Rhythm, rhythmFilter, "Open Rhythm File", "krf");
             break;
         case ID_FILE_OPENPLAYLIST:
-            chooseFile(playlistFilter, "Open Rhythm Playlist", "krp", loadPlaylistRequested);
+            chooseFile(LoadKind::Playlist, playlistFilter, "Open Rhythm Playlist", "krp");
             break;
         case ID_FILE_EXIT:
             SendMessageA(appWindow.window, WM_CLOSE, 0, 0);
@@ -60,7 +60,7 @@ void runMenuCommand(int commandId) {
             ShowWindow(appWindow.aboutDialog, SW_SHOW);
             break;
         case ID_VIEW_SHOWHIDENOTES:
-            showNotes = !showNotes;
+            if (tutorApp) tutorApp->showNotes = !tutorApp->showNotes;
             break;
         case ID_HELP_CONTENTS:
             MessageBoxA(appWindow.window,

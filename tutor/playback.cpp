@@ -42,7 +42,7 @@ int TutorApp::playbackLoop(TutorApp* app) {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     if (RhythmEntry* entry = app->current(); entry && entry->playable()) app->playEntry(*entry);
     app->sleepingUntil.store(-1.0);
-    threadRunning.store(false);
+    app->threadRunning.store(false);
     return 0;
 }
 

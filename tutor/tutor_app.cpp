@@ -1,16 +1,16 @@
-// The tutor record's process-wide state and its shutdown.
+// The tutor record: the process-wide pointer, load requests and shutdown.
 #include "tutor/tutor_app.h"
 
-std::atomic<bool> stopRequested{false};
-std::atomic<bool> threadRunning{false};
-std::atomic<bool> advanceRequested{false};
-std::atomic<bool> previousRequested{false};
-bool loadRhythmRequested = false;
-bool loadPlaylistRequested = false;
-bool showNotes = true;
-char selectedPath[selectedPathSize] = {};
+#include <cstring>
 
 TutorApp* tutorApp = nullptr;
+
+bool TutorApp::requestLoad(LoadKind kind, const char* path) {
+    if (!path || std::strlen(path) >= sizeof selectedPath) return false;
+    std::strcpy(selectedPath, path);
+    (kind == LoadKind::Rhythm ? loadRhythmRequested : loadPlaylistRequested) = true;
+    return true;
+}
 
 TutorApp::~TutorApp() {
     // shutDown has normally run; whatever it did not release goes here, thread first.

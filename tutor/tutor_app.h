@@ -27,7 +27,6 @@
 #include "platform/win_api.h"
 #include "rhythm/rhythm_entry.h"
 #include "tutor/controls.h"
-#include "tutor/shared_flags.h"
 
 enum PlayState : int32_t { Playing = 0, Paused = 1, Stopped = 2 };
 
@@ -62,9 +61,31 @@ struct FrameInput {
     POINT cursor{0, 0};
 };
 
+// Which kind of file a load request names.
+enum class LoadKind { Rhythm, Playlist };
+
+constexpr int selectedPathSize = 256;
+
 class TutorApp {
 public:
     HWND window = nullptr;  // owner of the tutor's message boxes; set before startUp
+
+    // The handshake with the playback thread (both threads; who sets and clears each):
+    // main asks the thread to end, and the thread sets it itself at the end of an entry;
+    // start clears it when it starts a thread.
+    std::atomic<bool> stopRequested{false};
+    // Set by start when it starts a thread; cleared by the thread as its last act.
+    std::atomic<bool> threadRunning{false};
+    // Make the next entry current: set by the thread after an entry's last pass, or by Next.
+    std::atomic<bool> advanceRequested{false};
+    // Make the previous entry current: set by Previous.
+    std::atomic<bool> previousRequested{false};
+    // Main thread only: the load the next frame serves, the file it names (zero-terminated),
+    // and whether the notation shows.
+    bool loadRhythmRequested = false;
+    bool loadPlaylistRequested = false;
+    char selectedPath[selectedPathSize] = {};
+    bool showNotes = true;
     PlayState playState = Stopped;
     std::thread playbackThread;
     std::atomic<bool> beatFlag{false};
@@ -169,6 +190,10 @@ public:
     bool drawMetronome();
     void drawText(Surface& target, const char* text, int32_t x, int32_t y, bool large) const;
     ScreenImages screenImages() const;
+
+    // The menu's way in: the next frame loads the rhythm or playlist at path (a path too long
+    // for selectedPath is refused: false, and nothing is requested).
+    bool requestLoad(LoadKind kind, const char* path);
 
     // Ends playback, releases the audio system, the entries and the images.
     void shutDown();

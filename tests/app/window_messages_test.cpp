@@ -7,7 +7,7 @@
 #include "platform/common/window_core.h"
 #include "platform/headless/headless.h"
 #include "tests/support/test_support.h"
-#include "tutor/shared_flags.h"
+#include "tutor/tutor_app.h"
 
 namespace {
 
@@ -22,13 +22,20 @@ void dispatchAll() {
     }
 }
 
+// The window with a tutor record attached as the program attaches it (not started: the
+// window's messages only reach its requests and flags).
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         testing_support::resetWorld();
         ASSERT_TRUE(appWindow.create(GetModuleHandleA(nullptr), tutorWindow()));
+        attachTutor(&app);
     }
-    void TearDown() override { testing_support::resetWorld(); }
+    void TearDown() override {
+        attachTutor(nullptr);
+        testing_support::resetWorld();
+    }
+    TutorApp app;
 };
 
 TEST_F(MainWindow, SizesFollowTheAdjustedRectangle) {
@@ -86,7 +93,7 @@ TEST_F(MainWindow, EscapeClosesTheWindowAndRequestsTheQuit) {
     ASSERT_TRUE(headless::pressKey(appWindow.window, VK_ESCAPE));
     dispatchAll();
     EXPECT_FALSE(IsWindow(appWindow.window));
-    EXPECT_TRUE(stopRequested.load());
+    EXPECT_TRUE(app.stopRequested.load());
     EXPECT_TRUE(platform::quitPosted());
 }
 
@@ -101,7 +108,7 @@ TEST_F(MainWindow, WithoutAnObjectEveryMessageGoesToTheDefaultProcedure) {
     EXPECT_TRUE(IsWindow(bare)) << "Escape is the tutor window's key, not the default's";
     SendMessageA(bare, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindow(bare));
-    EXPECT_FALSE(stopRequested.load());
+    EXPECT_FALSE(app.stopRequested.load());
     EXPECT_FALSE(platform::quitPosted());
     EXPECT_TRUE(IsWindow(appWindow.window));
 }
@@ -111,14 +118,14 @@ TEST_F(MainWindow, OtherKeysAreAnsweredWithZeroAndDoNothing) {
         EXPECT_EQ(SendMessageA(appWindow.window, WM_KEYDOWN, key, 0), 0);
     }
     EXPECT_TRUE(IsWindow(appWindow.window));
-    EXPECT_FALSE(stopRequested.load());
+    EXPECT_FALSE(app.stopRequested.load());
 }
 
 TEST_F(MainWindow, CloseBoxDestroysTheWindowThroughTheDefaultProcedure) {
     ASSERT_TRUE(headless::clickCloseBox(appWindow.window));
     dispatchAll();
     EXPECT_FALSE(IsWindow(appWindow.window));
-    EXPECT_TRUE(stopRequested.load());
+    EXPECT_TRUE(app.stopRequested.load());
 }
 
 TEST_F(MainWindow, CommandsOutsideTheMenuRangeOnlyReachTheDefaultProcedure) {
@@ -127,7 +134,7 @@ TEST_F(MainWindow, CommandsOutsideTheMenuRangeOnlyReachTheDefaultProcedure) {
     }
     EXPECT_TRUE(headless::messageBoxes().empty());
     EXPECT_TRUE(IsWindow(appWindow.window));
-    EXPECT_TRUE(showNotes);
+    EXPECT_TRUE(app.showNotes);
     // Inside the range a command runs: Help Contents shows its box.
     SendMessageA(appWindow.window, WM_COMMAND, MAKEWPARAM(40011, 0), 0);
     ASSERT_EQ(headless::messageBoxes().size(), 1u);
@@ -142,10 +149,10 @@ TEST_F(MainWindow, CommandsOutsideTheMenuRangeOnlyReachTheDefaultProcedure) {
 TEST_F(MainWindow, ExitAndShowHideNotesFromTheMenu) {
     ASSERT_TRUE(headless::chooseMenuItem(appWindow.window, ID_VIEW_SHOWHIDENOTES));
     dispatchAll();
-    EXPECT_FALSE(showNotes);
+    EXPECT_FALSE(app.showNotes);
     ASSERT_TRUE(headless::chooseMenuItem(appWindow.window, ID_VIEW_SHOWHIDENOTES));
     dispatchAll();
-    EXPECT_TRUE(showNotes);
+    EXPECT_TRUE(app.showNotes);
     ASSERT_TRUE(headless::chooseMenuItem(appWindow.window, ID_FILE_EXIT));
     dispatchAll();
     EXPECT_FALSE(IsWindow(appWindow.window));

@@ -149,9 +149,9 @@ TEST_F(ShippedRhythms, EveryRhythmFileAndPlaylistLoads) {
     for (const auto& file : fs::directory_iterator(dataFolder() / "rhythms")) {
         std::string path = file.path().string();
         ASSERT_LT(path.size(), static_cast<size_t>(selectedPathSize));
-        std::strcpy(selectedPath, path.c_str());
+        std::strcpy(app->selectedPath, path.c_str());
         if (file.path().extension() == ".krf") {
-            loadRhythmRequested = true;
+            app->loadRhythmRequested = true;
             app->loadRhythm();
             ASSERT_EQ(app->entryCount, 1);
             EXPECT_TRUE(app->entries[0].playable()) << path;
@@ -159,7 +159,7 @@ TEST_F(ShippedRhythms, EveryRhythmFileAndPlaylistLoads) {
             EXPECT_FALSE(app->entries[0].title.empty()) << path;
             ++rhythms;
         } else if (file.path().extension() == ".krp") {
-            loadPlaylistRequested = true;
+            app->loadPlaylistRequested = true;
             app->loadPlaylist();
             EXPECT_GT(app->entryCount, 1) << path;
             for (int i = 0; i < app->entryCount; ++i) {

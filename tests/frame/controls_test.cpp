@@ -99,7 +99,7 @@ TEST_F(Controls, PauseActsOnReleaseAndNotWhileStopped) {
     EXPECT_TRUE(app->pausePressed);
     release();
     EXPECT_EQ(app->playState, Paused);
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
     frame(50, 235, true);  // Stop
     release();
     EXPECT_EQ(app->playState, Stopped);
@@ -133,7 +133,7 @@ TEST_F(Controls, NextOnASingleRhythmRestartsItAndKeepsPlaying) {
     EXPECT_EQ(app->currentEntry, 0);
     EXPECT_EQ(app->entries[0].repeatsDone.load(), 0);
     EXPECT_EQ(app->playState, Playing);
-    EXPECT_TRUE(threadRunning.load());
+    EXPECT_TRUE(app->threadRunning.load());
 }
 
 TEST_F(Controls, PreviousAndNextBeforeAnyLoadTouchNothing) {
@@ -142,25 +142,25 @@ TEST_F(Controls, PreviousAndNextBeforeAnyLoadTouchNothing) {
     frame(12, 205, true, 0.5f);
     EXPECT_EQ(app->entries, nullptr);
     EXPECT_EQ(app->currentEntry, 0);
-    EXPECT_FALSE(advanceRequested.load());
-    EXPECT_FALSE(previousRequested.load());
+    EXPECT_FALSE(app->advanceRequested.load());
+    EXPECT_FALSE(app->previousRequested.load());
 }
 
 TEST_F(Controls, ALoadChosenWhilePlayingEndsTheThreadAndPlaysTheNewRhythm) {
     loadNotations({"D-t-T-k-"}, 120, 2);
     frame(12, 235, true);
     release();
-    ASSERT_TRUE(threadRunning.load());
+    ASSERT_TRUE(app->threadRunning.load());
     std::string path = (testing_support::programFolder() / "rhythms" / "saidi.krf").string();
-    std::strcpy(selectedPath, path.c_str());
-    loadRhythmRequested = true;
+    std::strcpy(app->selectedPath, path.c_str());
+    app->loadRhythmRequested = true;
     release();
-    EXPECT_FALSE(loadRhythmRequested);
+    EXPECT_FALSE(app->loadRhythmRequested);
     EXPECT_EQ(app->entryCount, 1);
     EXPECT_EQ(app->entries[0].title, "Saidi");
     EXPECT_EQ(app->tempo, app->entries[0].tempo);
     EXPECT_EQ(app->playState, Playing);
-    EXPECT_TRUE(threadRunning.load());
+    EXPECT_TRUE(app->threadRunning.load());
 }
 
 TEST_F(Controls, OpenCommandsHandTheTypedNameToTheNextFrame) {
@@ -175,13 +175,13 @@ TEST_F(Controls, OpenCommandsHandTheTypedNameToTheNextFrame) {
     };
     const std::string rhythms = (testing_support::programFolder() / "rhythms").string();
     const Case cases[] = {
-        {ID_FILE_OPENRHYTHM, "saidi", "saidi.krf", &loadRhythmRequested, "Saidi"},
-        {ID_FILE_OPENPLAYLIST, "lesson_beginner", "lesson_beginner.krp", &loadPlaylistRequested, nullptr}};
+        {ID_FILE_OPENRHYTHM, "saidi", "saidi.krf", &app->loadRhythmRequested, "Saidi"},
+        {ID_FILE_OPENPLAYLIST, "lesson_beginner", "lesson_beginner.krp", &app->loadPlaylistRequested, nullptr}};
     for (const Case& c : cases) {
         headless::answerNextOpenFile(rhythms + "/" + c.typed);
         runMenuCommand(c.command);
         ASSERT_TRUE(*c.requested) << c.typed;
-        EXPECT_EQ(std::string(selectedPath), rhythms + "/" + c.chosen);
+        EXPECT_EQ(std::string(app->selectedPath), rhythms + "/" + c.chosen);
         release();
         EXPECT_FALSE(*c.requested);
         ASSERT_GE(app->entryCount, 1) << c.typed;
@@ -194,15 +194,15 @@ TEST_F(Controls, OpenCommandsHandTheTypedNameToTheNextFrame) {
 TEST_F(Controls, AFailedLoadLeavesNothingThatPlays) {
     loadNotations({"D-t-T-k-"}, 120, 2);
     std::string path = (testing_support::programFolder() / "no such rhythm.krf").string();
-    std::strcpy(selectedPath, path.c_str());
-    loadRhythmRequested = true;
+    std::strcpy(app->selectedPath, path.c_str());
+    app->loadRhythmRequested = true;
     release();
     ASSERT_EQ(headless::messageBoxes().size(), 1u);
     EXPECT_EQ(headless::messageBoxes()[0].text, "Error Reading File");
     EXPECT_TRUE(app->rhythmLoaded) << "an earlier load stays counted";
     EXPECT_EQ(app->tempo, 0);
     frame(12, 235, true);  // Play
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
     EXPECT_NE(app->playState, Playing);
     release();  // drawing the empty entry must not touch its missing parts
 }

@@ -33,8 +33,8 @@ protected:
     // Writes a playlist and loads it as the frame update would.
     void load(const std::string& text, const std::string& name = "practice.krp") {
         testing_support::writeFile(folder / name, text);
-        std::strcpy(selectedPath, (folder / name).string().c_str());
-        loadPlaylistRequested = true;
+        std::strcpy(app->selectedPath, (folder / name).string().c_str());
+        app->loadPlaylistRequested = true;
         app->loadPlaylist();
     }
     std::vector<std::string> boxTexts() const {
@@ -57,7 +57,7 @@ TEST_F(Playlist, PairsBecomeEntriesWithTheirRepeatCounts) {
     EXPECT_TRUE(app->beatFlag.load());
     EXPECT_EQ(app->currentEntry, 0);
     EXPECT_EQ(app->tempo, 100);
-    EXPECT_FALSE(loadPlaylistRequested);
+    EXPECT_FALSE(app->loadPlaylistRequested);
     EXPECT_EQ(app->playState, Stopped) << "loading does not start playback";
     EXPECT_TRUE(headless::messageBoxes().empty());
 }
@@ -65,10 +65,10 @@ TEST_F(Playlist, PairsBecomeEntriesWithTheirRepeatCounts) {
 TEST_F(Playlist, BackslashesCarriageReturnsAndALastLineWithoutNewline) {
     testing_support::writeFile(folder / "dos.krp", "fast.krf\r\n3\r\nslow\\basic.krf\r\n2");
     std::string path = folder.string() + "\\dos.krp";
-    std::strcpy(selectedPath, path.c_str());
-    loadPlaylistRequested = true;
+    std::strcpy(app->selectedPath, path.c_str());
+    app->loadPlaylistRequested = true;
     app->loadPlaylist();
-    EXPECT_EQ(std::string(selectedPath), (folder / "dos.krp").string());
+    EXPECT_EQ(std::string(app->selectedPath), (folder / "dos.krp").string());
     ASSERT_EQ(app->entryCount, 2) << (boxTexts().empty() ? "" : boxTexts()[0]);
     EXPECT_EQ(app->entries[0].repeatCount, 3);
     EXPECT_EQ(app->entries[1].title, "Slow Basic");
@@ -98,7 +98,7 @@ TEST_F(Playlist, AMissingRhythmKeepsThePreviousRhythm) {
     EXPECT_EQ(app->entries, previous);
     EXPECT_EQ(app->entryCount, 1);
     EXPECT_EQ(app->tempo, 90);
-    EXPECT_FALSE(loadPlaylistRequested);
+    EXPECT_FALSE(app->loadPlaylistRequested);
 }
 
 TEST_F(Playlist, AnAbsolutePathLineStillGetsTheFolderAndFails) {
@@ -114,7 +114,7 @@ TEST_F(Playlist, EmptyOrMissingPlaylistsAreRefused) {
     EXPECT_EQ(app->entries, nullptr);
     EXPECT_FALSE(app->rhythmLoaded);
     headless::clearMessageBoxes();
-    std::strcpy(selectedPath, (folder / "none.krp").string().c_str());
+    std::strcpy(app->selectedPath, (folder / "none.krp").string().c_str());
     app->loadPlaylist();
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Error Reading File"});
     EXPECT_FALSE(app->rhythmLoaded);

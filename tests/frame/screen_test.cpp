@@ -123,7 +123,7 @@ TEST_F(Screen, SecondRowStepsAndHiddenNotes) {
     app->stepIndex.store(30);
     compose();
     EXPECT_TRUE(shows(app->rhythmNotes, app->entries[0].glyphRects[29], 30, 310));
-    showNotes = false;
+    app->showNotes = false;
     compose();
     EXPECT_TRUE(showsWhole(app->banner, 65, 330));
     EXPECT_FALSE(shows(app->rhythmNotes, app->entries[0].glyphRects[29], 30, 310));

@@ -5,7 +5,6 @@
 #include <random>
 
 #include "app/app_window.h"
-#include "tutor/shared_flags.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -31,14 +30,6 @@ void resetWorld() {
     inputSnapshot = InputSnapshot{};
     frameAccumulator = 0.0f;
     classRegistrationCount = 0;
-    stopRequested = false;
-    threadRunning = false;
-    advanceRequested = false;
-    previousRequested = false;
-    loadRhythmRequested = false;
-    loadPlaylistRequested = false;
-    showNotes = true;
-    selectedPath[0] = '\0';
 }
 
 std::filesystem::path makeTempFolder(const std::string& prefix) {

@@ -1,6 +1,6 @@
 // test_support.h - what tests of the program's own code share: a fresh headless world for
 // each test (windows, queue, input, message boxes), the program's resources registered, the
-// process-wide window object and flags back at their start values, and a temporary folder.
+// process-wide window object back at its start values, and a temporary folder.
 //
 // Threads: the test's thread.
 #pragma once
@@ -13,7 +13,7 @@
 namespace testing_support {
 
 // Resets the headless backend, the process-wide AppWindow, the input snapshot, the frame
-// accumulator, the class registration count and the shared flags; registers the program's
+// accumulator and the class registration count; registers the program's
 // resource tables; uses the steady clock again.
 void resetWorld();
 

@@ -70,7 +70,7 @@ bool PlaybackFixture::advance(double seconds) {
     app->wakePlayback();
     const double now = app->stepTimer.seconds();
     // Taken in once the thread sleeps towards a time still to come (or has ended).
-    return spinUntil([&] { return !threadRunning.load() || app->sleepingUntil.load() > now; });
+    return spinUntil([&] { return !app->threadRunning.load() || app->sleepingUntil.load() > now; });
 }
 
 std::optional<SoundedStep> PlaybackFixture::nextStep(double increment, double limit) {
@@ -88,7 +88,7 @@ std::optional<SoundedStep> PlaybackFixture::nextStep(double increment, double li
             seenIndex = index;
             return identify(step);
         }
-        if (!threadRunning.load()) {
+        if (!app->threadRunning.load()) {
             // The thread stores its last step before it ends: look once more.
             if (app->stepIndex.load() != seenIndex) continue;
             return std::nullopt;

@@ -31,7 +31,7 @@ const std::string sixteenSteps = "D-tk-PS-Dk-T-tPS";
 TEST_F(PlaybackThread, SoundsSixteenStepsAnEighthOfASecondApartWithBeatsEveryFourth) {
     loadNotations({sixteenSteps}, 120, 4);
     app->start();
-    ASSERT_TRUE(threadRunning.load());
+    ASSERT_TRUE(app->threadRunning.load());
 
     std::vector<SoundedStep> steps;
     for (int i = 0; i < 33; ++i) {
@@ -57,9 +57,9 @@ TEST_F(PlaybackThread, SoundsSixteenStepsAnEighthOfASecondApartWithBeatsEveryFou
 
     // A repeat count of 0 never ends the entry: the passes are counted and play goes on.
     EXPECT_EQ(app->entries[0].repeatsDone.load(), 2);
-    EXPECT_TRUE(threadRunning.load());
-    EXPECT_FALSE(advanceRequested.load());
-    EXPECT_FALSE(stopRequested.load());
+    EXPECT_TRUE(app->threadRunning.load());
+    EXPECT_FALSE(app->advanceRequested.load());
+    EXPECT_FALSE(app->stopRequested.load());
 
     // Each slot kept its own channel.
     const std::pair<SoundSlot*, int> channels[] = {
@@ -150,23 +150,23 @@ TEST_F(PlaybackThread, StopPauseEntryChangesAndLoadsWakeASleepingThreadAtOnce) {
     app->start();
     ASSERT_TRUE(sleeping());
     app->togglePause();
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
     app->start();
     ASSERT_TRUE(sleeping());
     app->stop();
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
     app->start();
     ASSERT_TRUE(sleeping());
-    advanceRequested.store(true);
+    app->advanceRequested.store(true);
     runFrame();
     EXPECT_EQ(app->currentEntry, 1);
     ASSERT_TRUE(sleeping());
     const std::string rhythm = (testing_support::programFolder() / "rhythms" / "maqsum.krf").string();
-    std::snprintf(selectedPath, selectedPathSize, "%s", rhythm.c_str());
-    loadRhythmRequested = true;
+    std::snprintf(app->selectedPath, selectedPathSize, "%s", rhythm.c_str());
+    app->loadRhythmRequested = true;
     runFrame();
     EXPECT_EQ(app->entries[0].title, "Maqsum");
-    EXPECT_TRUE(threadRunning.load());
+    EXPECT_TRUE(app->threadRunning.load());
     EXPECT_EQ(platform::manualClockSeconds(), clock) << "the transport waited out time";
 }
 
@@ -196,7 +196,7 @@ TEST_F(PlaybackThread, TakesAVolumeChangeToTheGroupAtOnce) {
     app->masterGroup->getVolume(&volume);
     EXPECT_EQ(volume, 0.75f);
     EXPECT_EQ(app->stepIndex.load(), index);
-    EXPECT_TRUE(threadRunning.load());
+    EXPECT_TRUE(app->threadRunning.load());
 }
 
 TEST_F(PlaybackThread, PlaysAPlaylistInOrderWithItsRepeatsAndABreathAfterEachEntry) {
@@ -226,14 +226,14 @@ TEST_F(PlaybackThread, PlaysAPlaylistInOrderWithItsRepeatsAndABreathAfterEachEnt
             continue;
         }
         // The thread ended the entry after its last pass: it asks for the next one.
-        ASSERT_FALSE(threadRunning.load()) << "silent for 5 s after " << steps.size() << " steps";
-        ASSERT_TRUE(advanceRequested.load());
+        ASSERT_FALSE(app->threadRunning.load()) << "silent for 5 s after " << steps.size() << " steps";
+        ASSERT_TRUE(app->advanceRequested.load());
         const int32_t left = app->currentEntry;
         EXPECT_EQ(app->entries[left].repeatsDone.load(), repeats[left]);
         ASSERT_LT(++endings, 4);
         // The frame loop serves the request; the thread starts again on the next entry.
         runFrame();
-        EXPECT_FALSE(advanceRequested.load());
+        EXPECT_FALSE(app->advanceRequested.load());
         EXPECT_EQ(app->currentEntry, (left + 1) % 3);
         EXPECT_EQ(app->entries[left].repeatsDone.load(), 0) << "the left entry starts afresh";
         EXPECT_EQ(app->playState, Playing);

@@ -38,11 +38,11 @@ TEST_F(TransportStress, AThousandRandomOperationsEndCleanly) {
                 app->stop();
                 break;
             case 3:
-                advanceRequested.store(true);
+                app->advanceRequested.store(true);
                 app->changeEntry();
                 break;
             case 4:
-                previousRequested.store(true);
+                app->previousRequested.store(true);
                 app->changeEntry();
                 break;
             case 5:
@@ -68,7 +68,7 @@ TEST_F(TransportStress, AThousandRandomOperationsEndCleanly) {
         ASSERT_GE(app->currentEntry, 0) << "after operation " << i;
         ASSERT_LT(app->currentEntry, app->entryCount) << "after operation " << i;
         if (app->playState != Playing) {
-            ASSERT_FALSE(threadRunning.load()) << "a thread runs while not playing, op " << i;
+            ASSERT_FALSE(app->threadRunning.load()) << "a thread runs while not playing, op " << i;
         }
         ASSERT_GE(app->stepIndex.load(), 0);
         ASSERT_LE(app->stepIndex.load(), app->current()->stepCount);
@@ -77,7 +77,7 @@ TEST_F(TransportStress, AThousandRandomOperationsEndCleanly) {
 
     app->stop();
     EXPECT_EQ(app->playState, Stopped);
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
     EXPECT_FALSE(app->playbackThread.joinable());
     EXPECT_EQ(app->stepIndex.load(), 0);
 }

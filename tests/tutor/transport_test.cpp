@@ -20,13 +20,13 @@ TEST_F(Transport, PauseThenStartContinuesWithTheNextStep) {
     // Pausing while stopped does nothing.
     app->togglePause();
     EXPECT_EQ(app->playState, Stopped);
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
 
     app->start();
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(nextStep()) << i;
     app->togglePause();
     EXPECT_EQ(app->playState, Paused);
-    EXPECT_FALSE(threadRunning.load()) << "pause waits for the thread to end";
+    EXPECT_FALSE(app->threadRunning.load()) << "pause waits for the thread to end";
     EXPECT_FALSE(app->playbackThread.joinable());
     EXPECT_EQ(app->stepIndex.load(), 5);
 
@@ -36,7 +36,7 @@ TEST_F(Transport, PauseThenStartContinuesWithTheNextStep) {
 
     app->togglePause();
     EXPECT_EQ(app->playState, Playing);
-    EXPECT_TRUE(threadRunning.load());
+    EXPECT_TRUE(app->threadRunning.load());
     auto step = nextStep();
     ASSERT_TRUE(step);
     EXPECT_EQ(step->step, 5);
@@ -57,7 +57,7 @@ TEST_F(Transport, StopThenStartBeginsAtStepZeroAndKeepsThePassesDone) {
 
     app->stop();
     EXPECT_EQ(app->playState, Stopped);
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
     EXPECT_FALSE(app->playbackThread.joinable());
     EXPECT_EQ(app->stepIndex.load(), 0);
     EXPECT_EQ(app->stepClock.load(), 0.0);
@@ -75,8 +75,8 @@ TEST_F(Transport, StopThenStartBeginsAtStepZeroAndKeepsThePassesDone) {
     while (nextStep()) ++sounded;
     EXPECT_EQ(sounded, 16);
     EXPECT_EQ(app->entries[0].repeatsDone.load(), 3);
-    EXPECT_TRUE(advanceRequested.load());
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_TRUE(app->advanceRequested.load());
+    EXPECT_FALSE(app->threadRunning.load());
 }
 
 TEST_F(Transport, StartWhilePlayingKeepsTheOneThread) {
@@ -89,7 +89,7 @@ TEST_F(Transport, StartWhilePlayingKeepsTheOneThread) {
     app->start();
     EXPECT_EQ(app->playState, Playing);
     EXPECT_EQ(app->playbackThread.get_id(), thread) << "a second start started a thread";
-    EXPECT_TRUE(threadRunning.load());
+    EXPECT_TRUE(app->threadRunning.load());
     auto second = nextStep(0.001);
     ASSERT_TRUE(second);
     EXPECT_EQ(second->step, 1) << "a second start moved the position";
@@ -97,10 +97,10 @@ TEST_F(Transport, StartWhilePlayingKeepsTheOneThread) {
 
     // A thread already asked to end (as at the end of an entry) is waited for and a new one
     // runs in its place.
-    stopRequested.store(true);
+    app->stopRequested.store(true);
     app->start();
-    EXPECT_FALSE(stopRequested.load());
-    EXPECT_TRUE(threadRunning.load());
+    EXPECT_FALSE(app->stopRequested.load());
+    EXPECT_TRUE(app->threadRunning.load());
     EXPECT_TRUE(app->playbackThread.joinable());
     auto third = nextStep();
     ASSERT_TRUE(third) << "nothing played after the restart";
@@ -146,12 +146,12 @@ TEST_F(Transport, EntryChangesRestartOnlyWhenPlaying) {
     ASSERT_TRUE(step);
     EXPECT_EQ(step->slot, &app->doumSlot);
 
-    previousRequested.store(true);
+    app->previousRequested.store(true);
     app->changeEntry();
-    EXPECT_FALSE(previousRequested.load());
+    EXPECT_FALSE(app->previousRequested.load());
     EXPECT_EQ(app->currentEntry, 2);
     EXPECT_EQ(app->playState, Playing);
-    EXPECT_TRUE(threadRunning.load());
+    EXPECT_TRUE(app->threadRunning.load());
     expectIndex(0);
     step = nextStep();
     ASSERT_TRUE(step);
@@ -159,9 +159,9 @@ TEST_F(Transport, EntryChangesRestartOnlyWhenPlaying) {
     EXPECT_EQ(step->step, 0);
     EXPECT_EQ(step->slot, &app->halfTekSlot);
 
-    advanceRequested.store(true);
+    app->advanceRequested.store(true);
     app->changeEntry();
-    EXPECT_FALSE(advanceRequested.load());
+    EXPECT_FALSE(app->advanceRequested.load());
     EXPECT_EQ(app->currentEntry, 0);
     expectIndex(0);
     step = nextStep();
@@ -171,11 +171,11 @@ TEST_F(Transport, EntryChangesRestartOnlyWhenPlaying) {
 
     // Paused: the entry changes and nothing plays until the rhythm is resumed.
     app->togglePause();
-    advanceRequested.store(true);
+    app->advanceRequested.store(true);
     app->changeEntry();
     EXPECT_EQ(app->currentEntry, 1);
     EXPECT_EQ(app->playState, Paused);
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
     EXPECT_FALSE(app->playbackThread.joinable());
     app->togglePause();
     expectIndex(0);
@@ -196,17 +196,17 @@ TEST_F(Transport, WithNothingLoadedEntryChangesTouchNothing) {
     EXPECT_EQ(app->stepIndex.load(), 3);
     EXPECT_EQ(app->entries, nullptr);
 
-    advanceRequested.store(true);
-    previousRequested.store(true);
+    app->advanceRequested.store(true);
+    app->previousRequested.store(true);
     app->changeEntry();
-    EXPECT_FALSE(advanceRequested.load());
-    EXPECT_FALSE(previousRequested.load());
+    EXPECT_FALSE(app->advanceRequested.load());
+    EXPECT_FALSE(app->previousRequested.load());
     EXPECT_EQ(app->tempo, 77);
     EXPECT_EQ(app->stepIndex.load(), 3);
 
     app->start();
     EXPECT_EQ(app->playState, Stopped);
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
 }
 
 TEST_F(Transport, AnEntryThatCannotPlayNeverStartsAThread) {
@@ -222,11 +222,11 @@ TEST_F(Transport, AnEntryThatCannotPlayNeverStartsAThread) {
         loadNotations({c.notation}, 120, c.subdivision);
         app->start();
         EXPECT_EQ(app->playState, Stopped);
-        EXPECT_FALSE(threadRunning.load());
+        EXPECT_FALSE(app->threadRunning.load());
         EXPECT_FALSE(app->playbackThread.joinable());
         app->playState = Paused;
         app->togglePause();
-        EXPECT_FALSE(threadRunning.load());
+        EXPECT_FALSE(app->threadRunning.load());
         EXPECT_FALSE(app->playbackThread.joinable());
         app->playState = Stopped;
     }
@@ -235,7 +235,7 @@ TEST_F(Transport, AnEntryThatCannotPlayNeverStartsAThread) {
     loadNotations({"D-t-"}, 120, 4);
     app->rhythmLoaded = false;
     app->start();
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
     EXPECT_EQ(app->playState, Stopped);
 
     // An entry in its default state, never read: the thread's routine itself refuses it.
@@ -244,10 +244,10 @@ TEST_F(Transport, AnEntryThatCannotPlayNeverStartsAThread) {
     app->entryCount = 1;
     app->rhythmLoaded = true;
     app->start();
-    EXPECT_FALSE(threadRunning.load());
-    threadRunning.store(true);
+    EXPECT_FALSE(app->threadRunning.load());
+    app->threadRunning.store(true);
     EXPECT_EQ(TutorApp::playbackLoop(app), 0);
-    EXPECT_FALSE(threadRunning.load()) << "the routine still clears its running flag";
+    EXPECT_FALSE(app->threadRunning.load()) << "the routine still clears its running flag";
     EXPECT_EQ(identify({}).slot, nullptr);
 }
 
@@ -255,18 +255,18 @@ TEST_F(Transport, MovingOntoAnEntryThatCannotPlayEndsPlayUntilThePlayableOne) {
     loadNotations({"D-t-", "", "S-t-"}, 120, 4);
     app->start();
     ASSERT_TRUE(nextStep());
-    advanceRequested.store(true);
+    app->advanceRequested.store(true);
     app->changeEntry();
     EXPECT_EQ(app->currentEntry, 1);
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
     EXPECT_FALSE(app->playbackThread.joinable());
     ASSERT_TRUE(advance(1.0));
 
     // Still meant to play: the next playable entry starts at once.
-    advanceRequested.store(true);
+    app->advanceRequested.store(true);
     app->changeEntry();
     EXPECT_EQ(app->currentEntry, 2);
-    EXPECT_TRUE(threadRunning.load());
+    EXPECT_TRUE(app->threadRunning.load());
     expectIndex(0);
     auto step = nextStep();
     ASSERT_TRUE(step);

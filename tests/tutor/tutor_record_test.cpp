@@ -24,7 +24,7 @@ TEST(TutorRecord, StartsStoppedWithItsDefaults) {
     app.start();
     EXPECT_EQ(app.playState, Stopped);
     EXPECT_FALSE(app.playbackThread.joinable());
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app.threadRunning.load());
 }
 
 using TutorShutdown = testing_support::TutorFixture;
@@ -44,9 +44,9 @@ TEST_F(TutorShutdown, EndsARunningPlaybackThreadBeforeReleasingAudio) {
     loadNotations({"D-t-T-k-"}, 120, 2);
     app->start();
     ASSERT_EQ(app->playState, Playing);
-    ASSERT_TRUE(threadRunning.load());
+    ASSERT_TRUE(app->threadRunning.load());
     app->shutDown();
-    EXPECT_FALSE(threadRunning.load());
+    EXPECT_FALSE(app->threadRunning.load());
     EXPECT_FALSE(app->playbackThread.joinable());
     EXPECT_EQ(app->audioSystem, nullptr);
     EXPECT_EQ(app->entries, nullptr);
