@@ -27,6 +27,8 @@ struct NativeWindow {
     int clientWidth = 0;
     int clientHeight = 0;
     cairo_surface_t* frame = nullptr;  // the last presented image, clipped to the client area
+    int frameWidth = 0;                // its size
+    int frameHeight = 0;
     unsigned long drawCount = 0;       // how often the client area was painted
     // Dialog panels.
     GtkWidget* panel = nullptr;

@@ -1,4 +1,4 @@
-// Presentation: a frame is copied once into a cairo image of the client area's size (rows
+// Presentation: a frame is copied once into a cairo surface of the client area's size (rows
 // flipped from bottom-up; CAIRO_FORMAT_RGB24 is B, G, R, X in memory on little-endian
 // machines, the layout of the back buffer) and painted by the drawing area's draw handler.
 // Dialog panels lie above the drawing area in the overlay, so frames never cover them.
@@ -54,24 +54,43 @@ void present(Window& window, const uint8_t* pixels, int width, int height, int s
     if (!native || !native->area || !pixels || width <= 0 || height <= 0) return;
     int shownWidth = std::min(width, native->clientWidth);
     int shownHeight = std::min(height, native->clientHeight);
+    // The frame is kept where the window's own pixels are (in the X server, on X11) once
+    // the window exists, so that the program holds no second copy of the back buffer and a
+    // repaint is a copy inside the server; before that, in an image of our own.
+    GdkWindow* target = gtk_widget_get_window(native->area);
     cairo_surface_t*& frame = native->frame;
-    if (frame && (cairo_image_surface_get_width(frame) != shownWidth ||
-                  cairo_image_surface_get_height(frame) != shownHeight)) {
+    if (frame && (native->frameWidth != shownWidth || native->frameHeight != shownHeight ||
+                  (target && cairo_surface_get_type(frame) == CAIRO_SURFACE_TYPE_IMAGE))) {
         cairo_surface_destroy(frame);
         frame = nullptr;
     }
-    if (!frame) frame = cairo_image_surface_create(CAIRO_FORMAT_RGB24, shownWidth, shownHeight);
+    if (!frame) {
+        frame = target ? gdk_window_create_similar_surface(target, CAIRO_CONTENT_COLOR, shownWidth,
+                                                           shownHeight)
+                       : cairo_image_surface_create(CAIRO_FORMAT_RGB24, shownWidth, shownHeight);
+        native->frameWidth = shownWidth;
+        native->frameHeight = shownHeight;
+    }
     if (cairo_surface_status(frame) != CAIRO_STATUS_SUCCESS) return;
 
-    cairo_surface_flush(frame);
-    uint8_t* out = cairo_image_surface_get_data(frame);
-    int outStride = cairo_image_surface_get_stride(frame);
-    std::size_t rowBytes = static_cast<std::size_t>(shownWidth) * 4;
-    // The top shown row is the last stored row of the bottom-up image.
-    for (int y = 0; y < shownHeight; ++y)
-        std::memcpy(out + static_cast<std::size_t>(y) * outStride,
-                    pixels + static_cast<std::size_t>(height - 1 - y) * stride, rowBytes);
-    cairo_surface_mark_dirty(frame);
+    // The back buffer as it is stored, bottom row first, painted through a flip: shown row
+    // y is stored row height - 1 - y. Nearest-pixel sampling keeps the copy exact.
+    cairo_surface_t* rows = cairo_image_surface_create_for_data(
+        const_cast<uint8_t*>(pixels), CAIRO_FORMAT_RGB24, shownWidth, height, stride);
+    cairo_t* cr = cairo_create(frame);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, rows, 0, 0);
+    cairo_pattern_t* source = cairo_get_source(cr);
+    cairo_matrix_t flip;
+    cairo_matrix_init(&flip, 1, 0, 0, -1, 0, height);
+    cairo_pattern_set_matrix(source, &flip);
+    cairo_pattern_set_filter(source, CAIRO_FILTER_NEAREST);
+    cairo_rectangle(cr, 0, 0, shownWidth, shownHeight);
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    // The back buffer changes after this call: nothing may keep reading it.
+    cairo_surface_finish(rows);
+    cairo_surface_destroy(rows);
     gtk_widget_queue_draw(native->area);
 }
 
