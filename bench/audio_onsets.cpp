@@ -28,8 +28,8 @@
 #include <thread>
 #include <vector>
 
-#include "audio/audio.h"
-#include "onset_detect.h"
+#include "platform/audio/audio.h"
+#include "measure/onset_detect.h"
 
 namespace {
 

@@ -47,7 +47,7 @@
 
 #include "app/app_window.h"
 #include "app/resource_ids.h"
-#include "onset_detect.h"
+#include "measure/onset_detect.h"
 #include "platform/audio/audio.h"
 #include "tests/support/test_support.h"
 #include "tutor/tutor_app.h"

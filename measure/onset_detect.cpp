@@ -1,4 +1,4 @@
-#include "onset_detect.h"
+#include "measure/onset_detect.h"
 
 #include <algorithm>
 #include <cmath>

@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "audio/audio.h"
+#include "platform/audio/audio.h"
 #include "wav_fixtures.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "audio/audio.h"
-#include "onset_detect.h"
+#include "platform/audio/audio.h"
+#include "measure/onset_detect.h"
 #include "wav_fixtures.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "audio/audio.h"
-#include "onset_detect.h"
+#include "platform/audio/audio.h"
+#include "measure/onset_detect.h"
 #include "wav_fixtures.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "audio/audio.h"
+#include "platform/audio/audio.h"
 #include "wav_fixtures.h"
 
 namespace {
