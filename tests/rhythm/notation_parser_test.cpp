@@ -5,7 +5,7 @@
 #include <string>
 
 #include "rhythm/rhythm_file.h"
-#include "tests/rhythm/sheets.h"
+#include "tests/support/sheets.h"
 #include "tutor/tutor_app.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "platform/headless/headless.h"
 #include "rhythm/rhythm_file.h"
-#include "tests/rhythm/sheets.h"
+#include "tests/support/sheets.h"
 #include "tests/support/test_support.h"
 #include "tutor/loading.h"
 #include "tutor/tutor_app.h"

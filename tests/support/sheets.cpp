@@ -1,4 +1,4 @@
-#include "tests/rhythm/sheets.h"
+#include "tests/support/sheets.h"
 
 namespace sheets {
 

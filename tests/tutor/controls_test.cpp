@@ -185,7 +185,9 @@ TEST_F(Controls, OpenCommandsHandTheTypedNameToTheNextFrame) {
         release();
         EXPECT_FALSE(*c.requested);
         ASSERT_GE(app->entryCount, 1) << c.typed;
-        if (c.title) EXPECT_EQ(app->entries[0].title, c.title);
+        if (c.title) {
+            EXPECT_EQ(app->entries[0].title, c.title);
+        }
     }
     EXPECT_EQ(headless::openFileRequests().size(), 2u);
     EXPECT_TRUE(headless::messageBoxes().empty());

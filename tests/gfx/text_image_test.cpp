@@ -6,7 +6,7 @@
 
 #include "app/app_window.h"
 #include "gfx/text_image.h"
-#include "tests/rhythm/sheets.h"
+#include "tests/support/sheets.h"
 #include "tests/support/test_support.h"
 #include "tutor/tutor_app.h"
 
