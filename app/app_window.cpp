@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "app/menu_commands.h"
 #include "app/resource_ids.h"
 
 AppWindow appWindow;

@@ -85,5 +85,3 @@ extern InputSnapshot inputSnapshot;
 extern float frameAccumulator;
 extern int32_t classRegistrationCount;
 
-// Runs the command of a menu item (ids 40001 to 40011); ids without a command do nothing.
-void runMenuCommand(int commandId);

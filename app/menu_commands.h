@@ -1,10 +1,13 @@
 // menu_commands.h - the commands of the menu bar and the About panel's dialog procedure.
-// runMenuCommand (declared in app_window.h) runs one command by id; the two open commands
-// only choose a file and raise a request that the next frame's update serves.
+// runMenuCommand runs one command by id; the two open commands only choose a file and ask
+// the tutor to load it in the next frame.
 //
 // Threads: main thread, inside message dispatch.
 #pragma once
 
 #include "platform/win_api.h"
+
+// Runs the command of a menu item (ids 40001 to 40011); ids without a command do nothing.
+void runMenuCommand(int commandId);
 
 INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/app_window.h"
+#include "app/menu_commands.h"
 #include "app/resource_ids.h"
 #include "platform/headless/headless.h"
 #include "tests/support/test_support.h"
