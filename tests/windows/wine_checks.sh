@@ -95,7 +95,7 @@ echo "-- smoke run of tabladex.exe"
 # A take can catch a dropout that the machine causes: Wine's PulseAudio driver keeps only
 # about 30 ms in the sound server, so a stall of Wine's own feeding thread (a busy machine)
 # is heard whatever the program queues. A failed run is shown, and run once more.
-if ! timeout 600 "$here/smoke.sh" "$build" "$seconds" </dev/null; then
+if ! timeout $((seconds + 300)) "$here/smoke.sh" "$build" "$seconds" </dev/null; then
   echo "-- smoke run of tabladex.exe, second attempt"
-  timeout 600 "$here/smoke.sh" "$build" "$seconds" </dev/null
+  timeout $((seconds + 300)) "$here/smoke.sh" "$build" "$seconds" </dev/null
 fi
