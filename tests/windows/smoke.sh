@@ -39,6 +39,7 @@ finish() {
   exit "$status"
 }
 trap finish EXIT
+trap 'exit 143' TERM INT
 
 step() { printf '   %s\n' "$*"; }
 fail() { echo "smoke: $*" >&2; exit 1; }
@@ -105,7 +106,8 @@ sleep 2
 server_us=$(pactl list sink-inputs |
   awk '/(Buffer|Sink) Latency: [0-9]+ usec/ { sum += $3 } END { print sum + 0 }')
 step "sound server: the program's stream is ${server_us} us ahead of the sink's output"
-sleep "$seconds"
+sleep "$seconds" &
+wait $!  # a wait that a time limit's signal ends at once
 end_time=$(date +%s.%N)
 kill "$recorder_pid"
 wait "$recorder_pid" 2>/dev/null || true
