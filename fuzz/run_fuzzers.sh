@@ -26,7 +26,7 @@ if [ -z "$build" ]; then
     build=$here/../build/fuzz
     [ -d "$build/fuzz" ] || build=$here/../../build-fuzz
 fi
-targets="rhythm_file bmp"
+targets="rhythm_file playlist bmp"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tabladex-fuzz.XXXXXX") || exit 2
 status=0

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/headless/headless.h"
+#include "rhythm/playlist.h"
 #include "rhythm/rhythm_file.h"
 #include "tests/support/sheets.h"
 #include "tests/support/test_support.h"
@@ -182,21 +183,22 @@ TEST_F(RhythmFileTest, RefusedFilesSayWhatAndWhereAndLeaveTheEntryDefault) {
     const std::string positive = " must be a positive whole number.";
     struct Case {
         std::string bytes;
+        int line;
         std::string message;  // after the path is put in
     };
     const std::vector<Case> cases = {
-        {"Ayoub\nfast\n2\nD-T-\n", "The tempo on line 2 of @" + positive},
-        {"Ayoub\n0\n2\nD-T-\n", "The tempo on line 2 of @" + positive},
-        {"Ayoub\n-90\n2\nD-T-\n", "The tempo on line 2 of @" + positive},
-        {"Ayoub\n90\n0\nD-T-\n", "The subdivision on line 3 of @" + positive},
-        {"Ayoub\n90\n\nD-T-\n", "The subdivision on line 3 of @" + positive},
-        {"Ayoub\n90\n99999999999\nD-T-\n", "The subdivision on line 3 of @" + positive},
-        {"Ayoub\n90\n2\n\nD-T-\n", "The notation on line 4 of @ is empty."},
-        {"Ayoub\r\n90\r\n2\r\n\r\n", "The notation on line 4 of @ is empty."},
-        {"Ayoub\n90\n2\n",
+        {"Ayoub\nfast\n2\nD-T-\n", 2, "The tempo on line 2 of @" + positive},
+        {"Ayoub\n0\n2\nD-T-\n", 2, "The tempo on line 2 of @" + positive},
+        {"Ayoub\n-90\n2\nD-T-\n", 2, "The tempo on line 2 of @" + positive},
+        {"Ayoub\n90\n0\nD-T-\n", 3, "The subdivision on line 3 of @" + positive},
+        {"Ayoub\n90\n\nD-T-\n", 3, "The subdivision on line 3 of @" + positive},
+        {"Ayoub\n90\n99999999999\nD-T-\n", 3, "The subdivision on line 3 of @" + positive},
+        {"Ayoub\n90\n2\n\nD-T-\n", 4, "The notation on line 4 of @ is empty."},
+        {"Ayoub\r\n90\r\n2\r\n\r\n", 4, "The notation on line 4 of @ is empty."},
+        {"Ayoub\n90\n2\n", 4,
          "Line 4 (the notation) of @ is missing: a rhythm file has four lines: title, tempo, "
          "subdivision and notation."},
-        {"",
+        {"", 1,
          "Line 1 (the title) of @ is missing: a rhythm file has four lines: title, tempo, "
          "subdivision and notation."},
     };
@@ -209,6 +211,15 @@ TEST_F(RhythmFileTest, RefusedFilesSayWhatAndWhereAndLeaveTheEntryDefault) {
         message.replace(message.find('@'), 1, path);
         expectOneBox(message);
         expectDefault(entry);
+        // The reader alone, with no tutor: the same message and the line at fault.
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        RhythmText text;
+        ReadProblem problem;
+        EXPECT_FALSE(readRhythmText(file, path.c_str(), text, problem));
+        std::fclose(file);
+        EXPECT_EQ(problem.line, c.line);
+        EXPECT_EQ(problem.text, message);
     }
 }
 
@@ -271,3 +282,33 @@ TEST(ShippedRhythms, EveryFileReads) {
 }
 
 }  // namespace
+
+TEST(PlaylistReader, PairsOfPathsAndCountsRelativeToTheFolder) {
+    const auto folder = testing_support::makeTempFolder("playlist");
+    struct Case {
+        std::string bytes;
+        std::vector<std::pair<std::string, int32_t>> items;
+        bool oddLines;
+    };
+    const std::vector<Case> cases = {
+        {"a.krf\n2\nsub/b.krf\r\n1\r\n", {{"f/a.krf", 2}, {"f/sub/b.krf", 1}}, false},
+        {"a.krf\nfast\nb.krf\n-3\n", {{"f/a.krf", 0}, {"f/b.krf", -3}}, false},
+        {"a.krf\n2\n7b.krf\n", {{"f/a.krf", 2}, {"f/7b.krf", 7}}, true},
+        {"", {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        testing_support::writeFile(folder / "p.krp", c.bytes);
+        std::FILE* file = std::fopen((folder / "p.krp").c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        const PlaylistText playlist = readPlaylistText(file, "f/");
+        std::fclose(file);
+        ASSERT_EQ(playlist.items.size(), c.items.size());
+        for (std::size_t i = 0; i < c.items.size(); ++i) {
+            EXPECT_EQ(playlist.items[i].path, c.items[i].first);
+            EXPECT_EQ(playlist.items[i].repeatCount, c.items[i].second);
+        }
+        EXPECT_EQ(playlist.oddLines, c.oddLines);
+    }
+    std::filesystem::remove_all(folder);
+}
