@@ -47,10 +47,19 @@ void attachTutor(TutorApp* app) {
     };
 }
 
+namespace {
+
+// How long the loop sleeps while the tutor is quiet (stopped or paused, nothing held or
+// dragged): input and messages wake it at once, so this only bounds a wait for nothing.
+constexpr DWORD quietWaitMilliseconds = 250;
+
+}  // namespace
+
 void runMainLoop() {
     MSG msg;
     ScreenKey shown;
     bool anyShown = false;
+    bool quiet = false;
     for (;;) {
         if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) break;
@@ -59,14 +68,18 @@ void runMainLoop() {
             continue;
         }
         if (!appWindow.frameDue()) {
-            // Nothing to do until a message arrives or the frame is due: sleep till then.
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, appWindow.millisecondsToFrame(),
+            // Nothing to do until a message or input arrives or the frame is due: sleep till
+            // then, or while the tutor is quiet until something happens.
+            MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                                      quiet ? quietWaitMilliseconds : appWindow.millisecondsToFrame(),
                                       QS_ALLINPUT);
             continue;
         }
         // The frame's input and requests; then the screen, only when it shows something
         // new (or the window asked to be painted), so a quiet tutor costs nothing.
-        tutorApp->updateState(appWindow.frameTime, frameInput());
+        const FrameInput input = frameInput();
+        tutorApp->updateState(appWindow.frameTime, input);
+        quiet = !input.leftButton && tutorApp->quiet();
         const ScreenKey key = tutorApp->screenKey();
         if (anyShown && key == shown && !appWindow.repaintNeeded) continue;
         appWindow.clearBackBuffer();

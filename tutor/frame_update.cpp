@@ -54,6 +54,12 @@ ScreenKey TutorApp::screenKey() const {
     return key;
 }
 
+bool TutorApp::quiet() const {
+    return playState != Playing && !pausePressed && !tempoDragging && !volumeDragging &&
+           !beatFlag.load() && !loadRhythmRequested && !loadPlaylistRequested &&
+           !advanceRequested.load() && !previousRequested.load();
+}
+
 void TutorApp::updateState(float frameTime, const FrameInput& input) {
     buttonClock += frameTime;
 

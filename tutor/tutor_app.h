@@ -176,6 +176,9 @@ public:
     // The frame's work without the composition: controls, load requests, entry change.
     void updateState(float frameTime, const FrameInput& input);
     ScreenKey screenKey() const;
+    // Nothing on screen moves until input or a message comes: not playing, nothing held or
+    // dragged, no flash to show.
+    bool quiet() const;
     void loadRhythm();
     void loadPlaylist();
     bool readPlaylist();

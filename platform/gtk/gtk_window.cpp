@@ -176,6 +176,9 @@ bool createToplevel(Window& window) {
     gtk_container_add(GTK_CONTAINER(native->overlay), native->area);
     gtk_box_pack_start(GTK_BOX(box), native->overlay, FALSE, FALSE, 0);
     g_signal_connect(native->area, "draw", G_CALLBACK(drawClientArea), native);
+    // The pointer's buttons are read by polling, but their events are taken too: they wake a
+    // frame loop that sleeps while nothing moves on screen.
+    gtk_widget_add_events(native->area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
 
     g_signal_connect(toplevel, "delete-event", G_CALLBACK(closeBoxClicked), native);
     g_signal_connect(toplevel, "key-press-event", G_CALLBACK(keyPressed), native);
