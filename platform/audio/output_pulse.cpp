@@ -2,9 +2,9 @@
 //
 // Why not only SDL: SDL's pulse driver asks the server for a buffer of exactly one callback
 // and refills it a whole callback at a time, so with a buffer short enough for a tutor
-// (about 20 ms) a few milliseconds of scheduling delay empty it. Here the server keeps a
-// 20 ms buffer that this output tops up with whatever the server asks for (about a block
-// at a time), as soon as it asks.
+// (about 20 ms) a few milliseconds of scheduling delay empty it. Here the stream's latency
+// is 25 ms, of which the server holds about 21 ms that this output tops up with whatever
+// the server asks for (about two blocks at a time), as soon as it asks.
 //
 // The output thread owns a plain (non-threaded) main loop: it renders and writes what the
 // server has room for, then blocks in the loop until the server asks for more or stop()
@@ -28,7 +28,8 @@ namespace audio {
 
 namespace {
 
-constexpr double kBufferSeconds = 0.020;  // what the server holds ahead of the speakers
+constexpr double kBufferSeconds = 0.025;  // the stream's whole latency, server and sink
+constexpr int kRequestBlocks = 2;         // the server asks for this many blocks at a time
 constexpr int kConnectTimeoutMs = 2000;
 
 class PulseOutput final : public Output {
@@ -68,7 +69,9 @@ public:
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = static_cast<uint32_t>(kBufferSeconds * rate) * frameBytes;
         attr.prebuf = static_cast<uint32_t>(-1);
-        attr.minreq = static_cast<uint32_t>(blockFrames_) * frameBytes;
+        // The server keeps two requests' worth (about 21 ms) of the stream and lets the sink
+        // have the rest: the larger the request, the longer this thread may be late.
+        attr.minreq = static_cast<uint32_t>(kRequestBlocks * blockFrames_) * frameBytes;
         attr.fragsize = static_cast<uint32_t>(-1);
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
                                                           PA_STREAM_AUTO_TIMING_UPDATE |
