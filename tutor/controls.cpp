@@ -25,6 +25,10 @@ void layout(SpriteRect (&rects)[controlCount]) {
 }
 
 int32_t tempoKnobRow(int32_t tempo) {
+    // A file's tempo may lie outside the slider's range: the knob stays on its travel (and
+    // within reach), at the top from 300 up and at the bottom from 30 down.
+    if (tempo < minTempo) tempo = minTempo;
+    if (tempo > maxTempo) tempo = maxTempo;
     return knobBottomRow - static_cast<int32_t>(std::trunc((tempo - minTempo) * knobTravel *
                                                            static_cast<double>(tempoScale)));
 }

@@ -38,7 +38,8 @@ constexpr int32_t maxTempo = 300;
 // The hot rectangles before the first frame places the knobs on their tracks.
 void layout(SpriteRect (&rects)[controlCount]);
 
-// Top row of each knob for a tempo or a volume.
+// Top row of each knob for a tempo or a volume; a tempo outside 30 to 300 puts the knob at
+// the end of its travel.
 int32_t tempoKnobRow(int32_t tempo);
 int32_t volumeKnobRow(float volume);
 

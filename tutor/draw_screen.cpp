@@ -58,8 +58,9 @@ void TutorApp::drawScreen(Surface& target) {
         }
         if (entryCount > 1) {
             view.playlistButtons = true;
-            int32_t remaining = entry->repeatCount - entry->repeatsDone.load();
-            if (remaining <= 4) {
+            // Only an entry that ends announces the next one.
+            const int64_t remaining = int64_t(entry->repeatCount) - entry->repeatsDone.load();
+            if (entry->repeatCount > 0 && remaining <= 4) {
                 int32_t following = currentEntry + 1 == entryCount ? 0 : currentEntry + 1;
                 view.notice = entries[following].title + " in " + std::to_string(remaining);
             }

@@ -2,6 +2,7 @@
 // state of the tutor.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "app/app_window.h"
@@ -67,11 +68,14 @@ TEST_F(Screen, KnobsFollowTempoAndVolume) {
     app->volume.store(0.5f);
     compose();
     EXPECT_EQ(app->controlRects[VolumeKnob].top, 150);
-    // A tempo beyond the knob's travel puts it partly above the buffer; the copy clips it.
-    app->tempo = 550;
-    compose();
-    EXPECT_EQ(app->controlRects[TempoKnob].top, -1);
-    EXPECT_TRUE(shows(app->slider, SpriteRect{0, 1, 30, 10}, 439, 0));
+    // A file's tempo beyond the slider's range keeps the knob at the end of its travel, where
+    // it can be dragged back, however large the number.
+    for (Case c : {Case{550, 98}, Case{30000000, 98}, Case{0, 203}, Case{-2147483647, 203}}) {
+        app->tempo = c.tempo;
+        compose();
+        EXPECT_EQ(app->controlRects[TempoKnob].top, c.row) << c.tempo;
+        EXPECT_TRUE(showsWhole(app->slider, 439, c.row)) << c.tempo;
+    }
 }
 
 TEST_F(Screen, TempoDigits) {
@@ -170,6 +174,13 @@ TEST_F(Screen, PlaylistButtonsAndTheNextEntryNotice) {
     app->entries[2].repeatsDone.store(0);
     compose();
     EXPECT_FALSE(shows(app->smallLetters, SpriteRect{4 * 15, 0, 5 * 15, 15}, 10, 80));
+    // An entry that never ends announces nothing, whatever its count or passes.
+    for (int32_t count : {0, -1, INT32_MIN}) {
+        app->entries[2].repeatCount = count;
+        app->entries[2].repeatsDone.store(INT32_MAX);
+        compose();
+        EXPECT_FALSE(shows(app->smallLetters, SpriteRect{4 * 15, 0, 5 * 15, 15}, 10, 80)) << count;
+    }
     // A single entry: neither buttons nor notice.
     loadNotations({"D-t-"}, 100, 1, {1});
     compose();
