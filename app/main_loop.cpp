@@ -12,6 +12,18 @@
 #include "app/resource_ids.h"
 #include "tutor/tutor_app.h"
 
+std::string findDataFolder(const std::string& programFolder) {
+    // Beside the program (a build folder), then where an install puts the data relative to
+    // bin/, whatever the prefix.
+    for (const char* relative : {"", "../share/tabladex/"}) {
+        std::string folder = programFolder + relative;
+        DWORD attributes = GetFileAttributesA((folder + "images").c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return folder;
+    }
+    return {};
+}
+
 void enterDataFolder() {
     char path[MAX_PATH * 4];
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
@@ -19,10 +31,8 @@ void enterDataFolder() {
     std::string folder(path, length);
     size_t slash = folder.find_last_of("/\\");
     if (slash == std::string::npos) return;
-    folder.resize(slash + 1);
-    DWORD attributes = GetFileAttributesA((folder + "images").c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        SetCurrentDirectoryA(folder.c_str());
+    folder = findDataFolder(folder.substr(0, slash + 1));
+    if (!folder.empty()) SetCurrentDirectoryA(folder.c_str());
 }
 
 namespace {

@@ -5,6 +5,8 @@
 // Threads: the main thread. Called once per process by the platform's entry point.
 #pragma once
 
+#include <string>
+
 #include "app/app_window.h"
 #include "tutor/tutor_app.h"
 #include "platform/win_api.h"
@@ -23,6 +25,11 @@ void attachTutor(TutorApp* app);
 // messages first, then a frame whenever one is due, until WM_QUIT.
 void runMainLoop();
 
-// Makes the folder that holds the program's data the current directory: the program's own
-// folder when images/ lies there, otherwise the current directory stays.
+// The folder that holds the program's data for a program in programFolder (which ends in a
+// slash): programFolder itself when images/ lies there, else programFolder's
+// ../share/tabladex/ when images/ lies there (an installed program), else empty.
+std::string findDataFolder(const std::string& programFolder);
+
+// Makes the data folder found beside the running program the current directory; when there
+// is none the current directory stays.
 void enterDataFolder();
