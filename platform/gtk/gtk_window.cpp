@@ -205,6 +205,10 @@ bool ensureStarted() {
     // The program reads numbers from its data files: keep the C locale for them.
     gtk_disable_setlocale();
     g_log_set_handler("Gtk", G_LOG_LEVEL_MESSAGE, filterGtkMessages, nullptr);
+    // GTK starts without argv, so name the program here: GDK sets the window's WM_CLASS
+    // from it, which ties the window to its desktop entry (StartupWMClass=tabladex).
+    g_set_prgname("tabladex");
+    g_set_application_name("Tabladex");
     available = gtk_init_check(nullptr, nullptr);
     return available;
 }
