@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Draws every bitmap of the tutor's window into data/images/ (32-bit BI_RGB BMP) and the
-application icons into app/res/ (256-colour ICO).
+application icons into app/res/ (256-colour ICO) and packaging/icons/hicolor/ (PNG, SVG).
 
 The look: a deep-indigo panel with brass trim and cream lettering; every place where the
 program draws a sprite is a flat colour (black for the title, notice, notation and banner
@@ -10,8 +10,8 @@ sliders and playlist buttons) so that opaque sprites sit seamlessly on it.
 All positions below are screen pixels of the 600 x 480 back buffer. The background image
 is drawn at (0, 13), so it is painted here on a canvas of screen rows 0-492 and cropped.
 
-Run from anywhere (writes data/images/*.bmp, app/res/*.ico; with --mock PATH also an
-assembled screenshot of the window for a visual check):
+Run from anywhere (writes data/images/*.bmp, app/res/*.ico and packaging/icons/; with
+--mock PATH also an assembled screenshot of the window for a visual check):
 
     /usr/bin/python3 tools/make_images.py [--mock /work/mock.png]
 """
@@ -25,6 +25,7 @@ from PIL import Image, ImageDraw, ImageFilter, ImageFont
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 IMAGES = os.path.join(ROOT, "data", "images")
 ICONS = os.path.join(ROOT, "app", "res")
+DESKTOP_ICONS = os.path.join(ROOT, "packaging", "icons", "hicolor")
 FONT_DIR = "/usr/share/fonts/truetype/dejavu"
 
 SS = 4  # supersampling factor for antialiased shapes
@@ -463,6 +464,46 @@ def icon_art(size):
     return img.resize((size, size), Image.LANCZOS)
 
 
+def icon_svg():
+    """The same goblet drum as icon_art, as a scalable SVG on the same 64-unit grid."""
+    def poly(pts, fill, outline=None):
+        points = " ".join("%g,%g" % p for p in pts)
+        stroke = ' stroke="#%02x%02x%02x" stroke-width="0.5"' % outline if outline else ""
+        return '  <polygon points="%s" fill="#%02x%02x%02x"%s/>\n' % ((points,) + fill + (stroke,))
+
+    def rect(x0, y0, x1, y1, fill):
+        return '  <rect x="%g" y="%g" width="%g" height="%g" fill="#%02x%02x%02x"/>\n' % (
+            (x0, y0, x1 - x0, y1 - y0) + fill)
+
+    def ellipse(x0, y0, x1, y1, fill):
+        return '  <ellipse cx="%g" cy="%g" rx="%g" ry="%g" fill="#%02x%02x%02x"/>\n' % (
+            ((x0 + x1) / 2, (y0 + y1) / 2, (x1 - x0) / 2, (y1 - y0) / 2) + fill)
+
+    cream = (236, 224, 196)
+    out = '<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox="0 0 64 64">\n'
+    out += poly([(8, 12), (56, 12), (50, 24), (39, 33), (36, 40), (42, 54), (44, 60),
+                 (20, 60), (22, 54), (28, 40), (25, 33), (14, 24)], (128, 70, 30), (60, 32, 12))
+    out += poly([(12, 14), (52, 14), (47, 23), (37, 31), (27, 31), (17, 23)], (162, 94, 40))
+    for x in (20, 32, 44):
+        out += poly([(x, 15), (x + 4, 21), (x, 27), (x - 4, 21)], cream)
+    out += poly([(32, 43), (35, 50), (32, 57), (29, 50)], cream)
+    out += rect(26, 38, 38, 41, BRASS) + rect(19, 58, 45, 61, BRASS)
+    out += ellipse(5, 6, 59, 18, BRASS) + ellipse(8, 7, 56, 16, CREAM)
+    return out + "</svg>\n"
+
+
+def write_desktop_icons(folder):
+    """The hicolor theme's icons: PNGs of icon_art at the usual sizes, and the SVG."""
+    for size in (16, 32, 48, 64, 128, 256):
+        apps = os.path.join(folder, "%dx%d" % (size, size), "apps")
+        os.makedirs(apps, exist_ok=True)
+        icon_art(size).save(os.path.join(apps, "tabladex.png"), optimize=True)
+    apps = os.path.join(folder, "scalable", "apps")
+    os.makedirs(apps, exist_ok=True)
+    with open(os.path.join(apps, "tabladex.svg"), "w") as f:
+        f.write(icon_svg())
+
+
 def write_ico(path, rgba):
     """Writes a one-image ICO: 8-bit palette (256 colours) with a 1-bit transparency mask."""
     w, h = rgba.size
@@ -566,6 +607,8 @@ def main(argv):
     write_ico(os.path.join(ICONS, "tabladex.ico"), icon_art(64))
     write_ico(os.path.join(ICONS, "tabladex_small.ico"), icon_art(16))
     print("app/res/tabladex.ico, app/res/tabladex_small.ico")
+    write_desktop_icons(DESKTOP_ICONS)
+    print("packaging/icons/hicolor/*/apps/tabladex.{png,svg}")
     if "--mock" in argv:
         path = argv[argv.index("--mock") + 1]
         mock(sprites, path)
