@@ -19,6 +19,9 @@ if [ "${TABLADEX_FULL_CHECKS:-0}" = 1 ]; then
   # GoogleTest's sources for the cross compiler, a sound server with its tools, and xdotool
   # to drive the program's window on the virtual display.
   packages+=(googletest wine64 pulseaudio pulseaudio-utils xdotool)
+  # ... and installs the desktop program into a staging folder, runs it there, validates its
+  # desktop entry and AppStream data and builds its Debian package (scripts/install_check.sh).
+  packages+=(desktop-file-utils appstream dpkg-dev file xdotool x11-utils)
 fi
 
 missing=()

@@ -7,7 +7,9 @@
 #   4. libFuzzer: each fuzz target for a bounded time from its seed corpus;
 #   5. the Windows program and its test suites cross-built with MinGW-w64, the suites run
 #      under Wine and a smoke run of the program on a virtual display with a private sound
-#      server (tests/windows/wine_checks.sh).
+#      server (tests/windows/wine_checks.sh);
+#   6. the desktop program installed into a staging folder and run from there, its desktop
+#      entry and AppStream data validated, its Debian package built (scripts/install_check.sh).
 # Set TABLADEX_QUICK=1 to run only stage 1. FUZZ_SECONDS sets each fuzzer's time (60).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -74,6 +76,9 @@ wine_log=$(mktemp)
 "$top/tests/windows/wine_checks.sh" "$top/build/windows" </dev/null | tee "$wine_log"
 passed=$((passed + $(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$wine_log" | tail -n 1)))
 rm -f "$wine_log"
+
+stage "install, staged run and Debian package"
+"$top/scripts/install_check.sh" "$top/build/install" </dev/null
 
 stage "all stages passed"
 summary
