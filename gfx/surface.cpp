@@ -1,6 +1,7 @@
 // Surface: DIB sections and the BMP loader.
 #include "gfx/surface.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -120,24 +121,50 @@ bool Surface::loadBitmap(const char* path) {
     return true;
 }
 
+namespace {
+
+int32_t clampTo32(int64_t value) {
+    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
 void Surface::copyFrom(const Surface& source, int32_t x, int32_t y, SpriteRect& rect) {
+    // Pixels of another depth would be misread: such a copy is refused.
+    if (bytesPerPixel != source.bytesPerPixel) return;
     const int32_t destWidth = width;
     const int32_t destHeight = height;
     if (x >= destWidth || y >= destHeight) return;
-    int32_t rows = rect.bottom - rect.top;
+    // Sizes in 64 bits: a rectangle may span more than a 32-bit difference.
+    const int64_t rows = int64_t(rect.bottom) - rect.top;
     if (y + rows <= 0) return;
-    int32_t columns = rect.right - rect.left;
+    const int64_t columns = int64_t(rect.right) - rect.left;
     if (x + columns <= 0) return;
-    if (x + columns > destWidth) rect.right = rect.left + (destWidth - x);
-    if (y + rows > destHeight) rect.bottom = rect.top + (destHeight - y);
+    if (x + columns > destWidth) rect.right = clampTo32(int64_t(rect.left) + (destWidth - x));
+    if (y + rows > destHeight) rect.bottom = clampTo32(int64_t(rect.top) + (destHeight - y));
     if (x < 0) {
-        rect.left -= x;
+        rect.left = clampTo32(int64_t(rect.left) - x);
         x = 0;
     }
     if (y < 0) {
-        rect.top -= y;
+        rect.top = clampTo32(int64_t(rect.top) - y);
         y = 0;
     }
+    // The rectangle is clipped to the source too, so nothing outside its pixels is read.
+    if (rect.left < 0) {
+        const int64_t shifted = int64_t(x) - rect.left;
+        if (shifted >= destWidth) return;
+        x = static_cast<int32_t>(shifted);
+        rect.left = 0;
+    }
+    if (rect.top < 0) {
+        const int64_t shifted = int64_t(y) - rect.top;
+        if (shifted >= destHeight) return;
+        y = static_cast<int32_t>(shifted);
+        rect.top = 0;
+    }
+    if (rect.right > source.width) rect.right = source.width;
+    if (rect.bottom > source.height) rect.bottom = source.height;
     if (!pixels || !source.pixels || rect.right <= rect.left || rect.bottom <= rect.top) return;
     const size_t rowBytes = static_cast<size_t>(rect.right - rect.left) * bytesPerPixel;
     const uint8_t* from = source.rowShown(rect.top) + static_cast<intptr_t>(rect.left) * bytesPerPixel;

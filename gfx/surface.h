@@ -48,8 +48,9 @@ struct Surface {
     bool loadBitmap(const char* path);
     // Every pixel becomes the colour; the unused fourth byte is left as it is.
     void fill(uint8_t blue, uint8_t green, uint8_t red);
-    // Copies rect of source to (x, y) here, clipped against this surface; rect receives the
-    // clipped rectangle. Both surfaces have the same bytes per pixel; rect lies in source.
+    // Copies rect of source to (x, y) here, clipped against this surface and against the
+    // source image; rect receives the clipped rectangle. Nothing is copied between surfaces
+    // of different bytes per pixel, so no caller can read outside an image.
     void copyFrom(const Surface& source, int32_t x, int32_t y, SpriteRect& rect);
     // Gives the DIB section back before a re-creation; used by create.
     void reset();

@@ -157,4 +157,34 @@ TEST_F(ClippedCopy, BlackOverwritesAndTheTopRowStaysOnTop) {
     EXPECT_EQ(screen.pixels[size_t(479) * 2400 + 2], 255);
 }
 
+TEST_F(ClippedCopy, NeverReadsOutsideTheSourceNorAcrossDepths) {
+    // A sheet smaller than the rectangle asked of it, as a wrong image file would be.
+    Surface small;
+    ASSERT_TRUE(small.create(100, 100, 4));
+    paintCoordinates(small);
+    SpriteRect rect{50, 60, 200, 250};
+    screen.copyFrom(small, 10, 20, rect);
+    EXPECT_TRUE(rectIs(rect, 50, 60, 100, 100));
+    EXPECT_EQ(countPainted(), 50 * 40);
+    EXPECT_EQ(at(screen, 10, 20).blue, 50);
+    EXPECT_EQ(at(screen, 59, 59).green, 99);
+    // Left of and above the source: the part inside lands where it belongs.
+    SpriteRect before{-30, -10, 20, 10};
+    Surface clean;
+    ASSERT_TRUE(clean.create(600, 480, 4));
+    clean.copyFrom(small, 100, 100, before);
+    EXPECT_TRUE(rectIs(before, 0, 0, 20, 10));
+    EXPECT_EQ(at(clean, 130, 110).red, 0xEE);
+    EXPECT_EQ(at(clean, 130, 110).blue, 0);
+    EXPECT_NE(at(clean, 129, 110).red, 0xEE);
+    // A 24-bit image into the 32-bit screen is refused outright.
+    Surface shallow;
+    ASSERT_TRUE(shallow.create(600, 480, 3));
+    SpriteRect whole{0, 0, 600, 467};
+    Surface target;
+    ASSERT_TRUE(target.create(600, 480, 4));
+    target.copyFrom(shallow, 0, 13, whole);
+    EXPECT_EQ(at(target, 300, 300).red, 0);
+}
+
 }  // namespace
