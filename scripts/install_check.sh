@@ -75,8 +75,9 @@ if boxes=$(xdotool search --name '^(Image Error|Sound Error)$'); then
   fail "the program showed an error box ($(xdotool getwindowname "$(head -n 1 <<<"$boxes")"))"
 fi
 kill -0 "$app_pid" 2>/dev/null || fail "the program ended before Escape"
-timeout 10 xdotool windowfocus --sync "$window" || true
-timeout 10 xdotool key --window "$window" Escape
+# A key sent to a window that lacks the focus may be dropped: focus it, then press Escape.
+timeout 10 xdotool windowfocus --sync "$window"
+timeout 10 xdotool key Escape
 status=0
 wait "$app_pid" || status=$?
 app_pid=""
