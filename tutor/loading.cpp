@@ -3,6 +3,7 @@
 #include "tutor/loading.h"
 
 #include <cassert>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,16 @@ void useSlashes(char* path) {
         if (*at == '\\') *at = '/';
 }
 
+// Only plain files are read: a folder says nothing, and a pipe or device could block the
+// program forever.
+bool isPlainFile(const char* path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
+}
+
+// More entries than any lesson needs; each holds its own images.
+constexpr std::size_t maxPlaylistEntries = 1000;
+
 }  // namespace
 
 void buildEntry(TutorApp& app, const RhythmText& text, RhythmEntry& entry) {
@@ -50,7 +61,7 @@ bool TutorApp::readRhythmFile(RhythmEntry* entry, char* path) {
     if (!path || !entry) return false;
     useSlashes(path);
     // Binary, so that line ends are handled the same way everywhere (see LineReader).
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = isPlainFile(path) ? std::fopen(path, "rb") : nullptr;
     if (!file) {
         showFileError("Error Reading File");
         return false;
@@ -134,10 +145,14 @@ void TutorApp::parseNotation(const char* notation, int32_t cellWidth, int32_t ce
 
 void TutorApp::loadRhythm() {
     ++loadCount;
-    if (entries) destroyEntries(entries);
-    entries = makeEntries(1);
-    entryCount = 1;
-    if (readRhythmFile(&entries[0], selectedPath)) {
+    // Read into a new entry: a refused file keeps the rhythm the learner had.
+    RhythmEntry* loaded = makeEntries(1);
+    if (readRhythmFile(&loaded[0], selectedPath)) {
+        destroyEntries(entries);
+        entries = loaded;
+        entryCount = 1;
+        currentEntry = 0;
+        tempo = entries[0].tempo;
         rhythmLoaded = true;
         stepClock.store(0.0);
         // Requests left by the thread of the entries just replaced no longer apply.
@@ -145,9 +160,9 @@ void TutorApp::loadRhythm() {
         previousRequested.store(false);
         beatFlag.store(true);
         stepIndex.store(0);
+    } else {
+        destroyEntries(loaded);
     }
-    currentEntry = 0;
-    tempo = entries[0].tempo;
     loadRhythmRequested = false;
 }
 
@@ -157,14 +172,23 @@ bool TutorApp::readPlaylist() {
     const size_t slash = path.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 
-    std::FILE* file = std::fopen(selectedPath, "rb");
+    std::FILE* file = isPlainFile(selectedPath) ? std::fopen(selectedPath, "rb") : nullptr;
     if (!file) {
         MessageBoxA(nullptr, "Error Reading File", "File Error", MB_ICONWARNING);
         return false;
     }
-    const PlaylistText playlist = readPlaylistText(file, folder);
+    const PlaylistText playlist = readPlaylistText(file, folder, path);
     std::fclose(file);
+    if (!playlist.refusal.empty()) {
+        showPlaylistError(playlist.refusal.c_str());
+        return false;
+    }
     if (playlist.oddLines) showPlaylistError("Error in playlist file: odd number of lines.");
+    if (playlist.items.size() > maxPlaylistEntries) {
+        showPlaylistError("The playlist names more than 1000 rhythm files; the current rhythm "
+                          "stays loaded.");
+        return false;
+    }
     if (playlist.items.empty()) {
         showPlaylistError("The playlist names no rhythm files; the current rhythm stays loaded.");
         return false;

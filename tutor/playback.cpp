@@ -131,7 +131,11 @@ void TutorApp::playEntry(RhythmEntry& entry) {
 void TutorApp::start() {
     if (!rhythmLoaded) return;
     RhythmEntry* entry = current();
-    if (!entry || !entry->playable()) return;  // an entry that cannot play is never played
+    if (!entry || !entry->playable()) {
+        // An entry that cannot play is never played, and the screen must not say it plays.
+        playState = Stopped;
+        return;
+    }
     playState = Playing;
     if (threadRunning.load()) {
         if (!stopRequested.load()) return;  // already playing

@@ -295,6 +295,7 @@ TEST(PlaylistReader, PairsOfPathsAndCountsRelativeToTheFolder) {
         {"a.krf\nfast\nb.krf\n-3\n", {{"f/a.krf", 0}, {"f/b.krf", -3}}, false},
         {"a.krf\n2\n7b.krf\n", {{"f/a.krf", 2}, {"f/7b.krf", 7}}, true},
         {"", {}, false},
+        {"a.krf\n2\n\n\r\n", {{"f/a.krf", 2}}, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bytes);

@@ -202,11 +202,22 @@ TEST_F(Controls, AFailedLoadLeavesNothingThatPlays) {
     release();
     ASSERT_EQ(headless::messageBoxes().size(), 1u);
     EXPECT_EQ(headless::messageBoxes()[0].text, "Error Reading File");
-    EXPECT_TRUE(app->rhythmLoaded) << "an earlier load stays counted";
-    EXPECT_EQ(app->tempo, 0);
+    // The refused file changed nothing: the rhythm the learner had still plays.
+    EXPECT_TRUE(app->rhythmLoaded);
+    EXPECT_EQ(app->tempo, 120);
+    ASSERT_EQ(app->entryCount, 1);
+    EXPECT_EQ(app->entries[0].stepCount, 8);
+    frame(12, 235, true);  // Play
+    EXPECT_TRUE(app->threadRunning.load());
+    EXPECT_EQ(app->playState, Playing);
+    release();
+    app->stop();
+    // An entry that cannot play is refused by Play, and the state says so: not Playing.
+    loadNotations({""}, 120, 2);
+    app->playState = Paused;
     frame(12, 235, true);  // Play
     EXPECT_FALSE(app->threadRunning.load());
-    EXPECT_NE(app->playState, Playing);
+    EXPECT_EQ(app->playState, Stopped);
     release();  // drawing the empty entry must not touch its missing parts
 }
 

@@ -1,6 +1,7 @@
 // Playlists: pairs of lines naming rhythm files relative to the playlist's folder, each with
 // its repeat count; what the learner sees when one cannot be used.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -118,6 +119,45 @@ TEST_F(Playlist, EmptyOrMissingPlaylistsAreRefused) {
     app->loadPlaylist();
     EXPECT_EQ(boxTexts(), std::vector<std::string>{"Error Reading File"});
     EXPECT_FALSE(app->rhythmLoaded);
+}
+
+TEST_F(Playlist, OnlyPlainFilesAreReadAndNothingUnusableReplacesTheRhythm) {
+    load("basic.krf\n2\n");
+    ASSERT_EQ(app->entryCount, 1);
+    // A folder, a pipe (reachable from a playlist through "../"), a count too large, and
+    // more entries than any lesson: each refused with its box, the loaded entries kept.
+    ASSERT_EQ(mkfifo((folder / "pipe.krf").c_str(), 0600), 0);
+    std::string many;
+    for (int i = 0; i < 1001; ++i) many += "basic.krf\n1\n";
+    struct Case {
+        std::string playlist;
+        std::vector<std::string> boxes;
+    };
+    const std::vector<Case> cases = {
+        {"slow\n1\n", {"Error Reading File", "Error loading the playlist"}},
+        {"slow/../pipe.krf\n1\n", {"Error Reading File", "Error loading the playlist"}},
+        {"basic.krf\n4294967296\n",
+         {"The count on line 2 of " + (folder / "practice.krp").string() + " is too large."}},
+        {many, {"The playlist names more than 1000 rhythm files; the current rhythm stays loaded."}},
+    };
+    for (const Case& c : cases) {
+        headless::clearMessageBoxes();
+        load(c.playlist);
+        EXPECT_EQ(boxTexts(), c.boxes) << c.playlist.substr(0, 40);
+        ASSERT_EQ(app->entryCount, 1);
+        EXPECT_EQ(app->entries[0].title, "Basic");
+    }
+    // A folder given as the playlist itself.
+    headless::clearMessageBoxes();
+    std::strcpy(app->selectedPath, (folder / "slow").string().c_str());
+    app->loadPlaylist();
+    EXPECT_EQ(boxTexts(), std::vector<std::string>{"Error Reading File"});
+    // Blank lines after the last pair are no entry.
+    headless::clearMessageBoxes();
+    load("fast.krf\n3\n\n\n");
+    EXPECT_TRUE(headless::messageBoxes().empty());
+    EXPECT_EQ(app->entryCount, 1);
+    EXPECT_EQ(app->entries[0].title, "Fast");
 }
 
 }  // namespace
