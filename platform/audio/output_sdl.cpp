@@ -21,6 +21,9 @@ public:
     ~SdlOutput() override { close(); }
 
     bool open(int rate, int blockFrames) {
+        // SDL's own signal handlers would only queue a quit event nobody reads, and so keep
+        // SIGINT and SIGTERM from ending the program: the window system handles them.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
         subsystem_ = true;
         // The dummy driver is no device: it only sleeps, and runs fast against the clock.

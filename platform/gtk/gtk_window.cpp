@@ -1,12 +1,16 @@
 // Windows, the menu bar and events: a top-level window is a fixed-size GtkWindow whose
 // content (menu bar plus client area) has the size the program asked for; the close box
 // and the menu items become queued messages, and PeekMessageA pumps GTK without blocking.
+#include <signal.h>
+
 #include <algorithm>
 #include <string>
 
 #include "platform/common/backend.h"
 #include "platform/gtk/gtk_backend.h"
 #include "platform/gtk/gtk_native.h"
+// After the window system's own names, as glib defines TRUE and FALSE only when unset.
+#include <glib-unix.h>
 
 namespace platform::gtk {
 namespace {
@@ -192,6 +196,15 @@ bool createToplevel(Window& window) {
 
 }  // namespace
 
+gboolean closeMainWindow(gpointer) {
+    for (Window* window : liveWindows())
+        if (!window->parent && !window->destroying) {
+            PostMessageA(window->handle, WM_CLOSE, 0, 0);
+            break;
+        }
+    return G_SOURCE_CONTINUE;
+}
+
 bool ensureStarted() {
     if (started) return available;
     started = true;
@@ -210,6 +223,11 @@ bool ensureStarted() {
     g_set_prgname("tabladex");
     g_set_application_name("Tabladex");
     available = gtk_init_check(nullptr, nullptr);
+    if (available) {
+        // A session's logout (SIGTERM) or a terminal's Ctrl+C (SIGINT) closes the main window
+        // as File > Exit does, so the program ends in order with exit code 0.
+        for (int signal : {SIGTERM, SIGINT}) g_unix_signal_add(signal, closeMainWindow, nullptr);
+    }
     return available;
 }
 

@@ -163,6 +163,16 @@ TEST_F(GtkWindowTest, CloseBoxEndsTheLoopWithExitCodeZero) {
     EXPECT_FALSE(IsWindow(window));
 }
 
+TEST_F(GtkWindowTest, TerminationSignalsEndTheLoopLikeExit) {
+    for (int signal : {SIGTERM, SIGINT}) {
+        ASSERT_NE(makeMainWindow(), nullptr);
+        ASSERT_EQ(raise(signal), 0);
+        EXPECT_EQ(runLoop(), 0) << signal;
+        EXPECT_TRUE(sawMessage(window, WM_CLOSE, 0)) << signal;
+        EXPECT_FALSE(IsWindow(window)) << signal;
+    }
+}
+
 TEST_F(GtkWindowTest, KeysArriveAsVirtualKeysAndAreHeldWhileDown) {
     ASSERT_NE(makeMainWindow(), nullptr);
     ASSERT_TRUE(focusMainWindow(window));
