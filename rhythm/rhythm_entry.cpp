@@ -2,8 +2,10 @@
 
 RhythmEntry::~RhythmEntry() {
     delete[] stepSounds;
-    delete notationImage;
-    delete titleImage;
+    if (ownsImages) {
+        delete notationImage;
+        delete titleImage;
+    }
     delete[] glyphRects;
 }
 

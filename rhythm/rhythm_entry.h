@@ -7,8 +7,8 @@
 // Threads: filled on the main thread while no playback thread runs. While it plays, the
 // playback thread reads it and writes repeatsDone; the main thread draws it and may change
 // tempo and stepTime (the tempo slider). repeatsDone and stepTime are atomics for that.
-// Ownership: the entry owns stepSounds (not the slots they point at), both images,
-// glyphRects and title; it is never copied.
+// Ownership: the entry owns stepSounds (not the slots they point at), both images (unless
+// ownsImages says an earlier entry does), glyphRects and title; it is never copied.
 #pragma once
 
 #include <atomic>
@@ -31,6 +31,9 @@ struct RhythmEntry {
     int32_t tempo = 0;
     int32_t subdivision = 0;
     std::atomic<double> stepTime{0.0};
+    // False when the images belong to an earlier entry of the same array (a playlist naming
+    // one rhythm file again): the array destroys later entries first, so they never dangle.
+    bool ownsImages = true;
 
     RhythmEntry() = default;
     RhythmEntry(const RhythmEntry&) = delete;

@@ -206,6 +206,17 @@ bool TutorApp::readPlaylist() {
             return false;
         }
         loaded[i].repeatCount = playlist.items[i].repeatCount;
+        // A rhythm named again shows the images of its first entry: a long lesson that
+        // repeats a few rhythms holds each one's images once.
+        for (int32_t j = 0; j < i; ++j) {
+            if (playlist.items[j].path != playlist.items[i].path || !loaded[j].ownsImages) continue;
+            delete loaded[i].titleImage;
+            delete loaded[i].notationImage;
+            loaded[i].titleImage = loaded[j].titleImage;
+            loaded[i].notationImage = loaded[j].notationImage;
+            loaded[i].ownsImages = false;
+            break;
+        }
     }
     destroyEntries(entries);
     entries = loaded;

@@ -47,6 +47,14 @@ protected:
 };
 
 TEST_F(Playlist, PairsBecomeEntriesWithTheirRepeatCounts) {
+    // A rhythm named again shares its first entry's images.
+    load("basic.krf\n2\nfast.krf\n1\nbasic.krf\n3\n");
+    ASSERT_EQ(app->entryCount, 3);
+    EXPECT_EQ(app->entries[2].titleImage, app->entries[0].titleImage);
+    EXPECT_EQ(app->entries[2].notationImage, app->entries[0].notationImage);
+    EXPECT_NE(app->entries[1].titleImage, app->entries[0].titleImage);
+    EXPECT_EQ(app->entries[2].repeatCount, 3);
+
     load("basic.krf\n2\nfast.krf\n4\nslow/basic.krf\n1\n");
     ASSERT_EQ(app->entryCount, 3);
     EXPECT_EQ(app->entries[0].title, "Basic");
