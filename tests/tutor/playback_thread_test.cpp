@@ -83,14 +83,15 @@ TEST_F(PlaybackThread, KeepsEveryStepOnItsTimelineAndPlacesLateWakeUpsOnTheirFra
     // time from here) can place every start; the stamps then decide the frames.
     platform::advanceManualClock(3.0);
     audio::offlineSetTime(system, platform::manualClockSeconds());
+    // Sets the output's clock while the thread sleeps, then moves time on and wakes it.
     const auto late = [&](double seconds) {
         audio::offlineSetTime(system, platform::manualClockSeconds() + seconds);
         return advance(seconds);
     };
 
     std::vector<double> dues{platform::manualClockSeconds()};
-    app->start();  // the first step sounds at once
-    ASSERT_TRUE(late(0.0));
+    app->start();  // the first step sounds at once, stamped with the clock set above
+    ASSERT_TRUE(advance(0.0));
     double stepTime = 0.125;
     for (int step = 1; step < 1000; ++step) {
         dues.push_back(dues.back() + stepTime);
