@@ -1,6 +1,7 @@
 // Fuzz target: any bytes as a playlist, read through the same stream reader as a file on
 // disk. Checks what loading relies on: every entry's path starts with the playlist's folder
-// and holds one line's text, and a file with a last path but no count says so.
+// and holds one line's text, a file with a last path but no count says so, and a refused
+// file names its line and keeps no entries.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(item.path.size() <= folder.size() + maxLineCharacters);
         require(item.path.find('\n') == std::string::npos);
     }
+    if (!playlist.refusal.empty()) {
+        // A count that cannot be read refuses the whole file, naming its line.
+        require(playlist.items.empty() && playlist.refusedLine >= 1);
+        return 0;
+    }
+    require(playlist.refusedLine == 0);
     require(!playlist.oddLines || !playlist.items.empty());
     return 0;
 }

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Runs every built fuzzer for a bounded time from its seed corpus. Builds nothing.
 #
-#   fuzz/run_fuzzers.sh [seconds] [build-dir]      (either order)
+#   fuzz/run_fuzzers.sh [seconds] [build-dir] [--runs=N]      (any order)
 #
-# seconds: how long each fuzzer runs (default 60). build-dir: where the fuzzers were built
+# seconds: how long each fuzzer runs (default 60); --runs=N runs each for N inputs instead,
+# however long that takes (a long campaign by hand). build-dir: where the fuzzers were built
 # (default $TABLADEX_FUZZ_BUILD, else build/fuzz in the source tree, else build-fuzz beside
 # it), configured with
 #   CC=clang CXX=clang++ cmake -DTABLADEX_FUZZ=ON -DTABLADEX_DESKTOP=OFF -DTABLADEX_TESTS=OFF \
@@ -16,8 +17,10 @@ set -u
 here=$(cd "$(dirname "$0")" && pwd)
 seconds=60
 build=${TABLADEX_FUZZ_BUILD:-}
+runs=""
 for argument in "$@"; do
     case $argument in
+        --runs=*) runs=${argument#--runs=} ;;
         ''|*[!0-9]*) build=$argument ;;
         *) seconds=$argument ;;
     esac
@@ -26,7 +29,7 @@ if [ -z "$build" ]; then
     build=$here/../build/fuzz
     [ -d "$build/fuzz" ] || build=$here/../../build-fuzz
 fi
-targets="rhythm_file playlist bmp"
+targets="rhythm_file playlist sound bmp"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tabladex-fuzz.XXXXXX") || exit 2
 status=0
@@ -55,8 +58,14 @@ for target in $targets; do
     corpus=$work/$target-corpus
     mkdir -p "$corpus" "$work/$target-crashes"
     cp "$here/corpus/$target"/* "$corpus"/
-    echo "== $target: fuzzing for $seconds s"
-    if ! "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+    if [ -n "$runs" ]; then
+        echo "== $target: fuzzing $runs inputs"
+        limit="-runs=$runs"
+    else
+        echo "== $target: fuzzing for $seconds s"
+        limit="-max_total_time=$seconds"
+    fi
+    if ! "$fuzzer" "$limit" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
             -artifact_prefix="$work/$target-crashes/" -print_final_stats=1 "$corpus" \
             >"$work/$target.log" 2>&1; then
         tail -n 60 "$work/$target.log" >&2

@@ -27,7 +27,8 @@ struct SoundData {
 
 Result decodeSoundFile(const char* path, int outputRate, SoundData* out);
 
-// Copies decoded frames (interleaved, 1 or 2 channels) into stereo; shared by both decoders.
+// Copies decoded frames (interleaved, 1 or 2 channels) into stereo, non-finite values as
+// silence; shared by both decoders.
 void toStereo(const float* in, std::size_t frames, int channels, float* out);
 
 // Linear-interpolation rate conversion of interleaved stereo; used where no better

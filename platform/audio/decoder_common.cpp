@@ -1,13 +1,22 @@
-#include <cmath>
-
 #include "decoder.h"
+
+#include <cmath>
 
 namespace audio {
 
+namespace {
+
+// A float file may hold values that are no sound at all (NaN, infinities); they would spread
+// through every mix they take part in, so they become silence. Large finite values are
+// left to the mixer's limiter.
+float audible(float sample) { return std::isfinite(sample) ? sample : 0.0f; }
+
+}  // namespace
+
 void toStereo(const float* in, std::size_t frames, int channels, float* out) {
     for (std::size_t i = 0; i < frames; ++i) {
-        const float left = in[i * channels];
-        const float right = channels > 1 ? in[i * channels + 1] : left;
+        const float left = audible(in[i * channels]);
+        const float right = channels > 1 ? audible(in[i * channels + 1]) : left;
         out[2 * i] = left;
         out[2 * i + 1] = right;
     }
