@@ -36,16 +36,9 @@ void FrameClock::update(double now, std::int64_t blockStart) {
     const double predicted = blockTime_ + frames * period_;
     const double error = now - predicted;  // callback jitter plus drift
     blockFrame_ = blockStart;
-    if (error > kResetSeconds) {
-        // Far behind the schedule: the output stalled or was resumed; start it afresh.
+    if (std::fabs(error) > kResetSeconds) {
         blockTime_ = now;
         lockedFrames_ = 0;
-        return;
-    }
-    if (error < -2.0 * frames * period_) {
-        // More than two blocks ahead of it: an output refilling a deep queue renders several
-        // blocks at once. That says nothing about when they play, so the schedule stands.
-        blockTime_ = predicted;
         return;
     }
     lockedFrames_ += static_cast<std::int64_t>(frames);

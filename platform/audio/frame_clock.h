@@ -4,9 +4,8 @@
 // Promises: a delay-locked loop filters the times at which blocks are rendered, so the
 // mapping follows the output's real rate and phase while callback jitter is smoothed
 // away. frameAt(t) is the (fractional) frame that is rendered at time t. The loop starts
-// with a wide bandwidth to lock quickly and narrows as it settles; a block far later than
-// any jitter (a stall, a resumed device) resets the phase, while blocks more than two blocks
-// early (an output refilling a deep queue in one go) leave it as it is.
+// with a wide bandwidth to lock quickly and narrows as it settles; a jump far larger than
+// any jitter (a stall, a resumed device) resets the phase.
 //
 // Threads: the audio thread only (update and frameAt run inside the mixer's render).
 // Ownership: plain value type.

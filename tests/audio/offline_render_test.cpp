@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "platform/audio/audio.h"
-#include "platform/audio/frame_clock.h"
 #include "measure/onset_detect.h"
 #include "wav_fixtures.h"
 
@@ -232,22 +231,6 @@ TEST_F(OfflineRender, PlayRejectsWhatItCannotHonour) {
     EXPECT_EQ(system_->playSound(0, click, true, &none), audio::ErrInvalidParam);
     EXPECT_EQ(system_->playSound(0, click, false, nullptr), audio::ErrInvalidParam);
     EXPECT_EQ(none, nullptr);
-}
-
-TEST(FrameClock, ABurstOfBlocksRenderedAtOnceKeepsTheScheduleAndAStallResetsIt) {
-    audio::FrameClock clock(48000);
-    const double period = 256.0 / 48000;
-    int64_t block = 0;
-    double now = 10.0;
-    for (int i = 0; i < 2000; ++i, block += 256, now += period) clock.update(now, block);
-    const double before = clock.frameAt(now);
-    // Twenty blocks asked for in one go, as a deep queue is refilled after a hiccup.
-    for (int i = 0; i < 20; ++i, block += 256) clock.update(now, block);
-    EXPECT_NEAR(clock.frameAt(now), before, 8.0);
-    // A real stall: the next block comes half a second late, and the clock follows it.
-    now += 20 * period + 0.5;
-    clock.update(now, block);
-    EXPECT_NEAR(clock.frameAt(now), static_cast<double>(block), 1e-6);
 }
 
 }  // namespace
