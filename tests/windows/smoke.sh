@@ -140,5 +140,15 @@ sed 's/^/   /' "$work/take.txt"
 first_heard_ms=$(awk -v press="$press_time" -v end="$end_time" \
   '/^take:/ { printf "%.0f", 1000 * (end - ($2 - $8) - press) }' "$work/take.txt")
 step "Play pressed to first stroke heard: $first_heard_ms ms"
-[ "$take_status" -eq 0 ] || fail "the take failed its checks"
+if [ "$take_status" -ne 0 ]; then
+  # TABLADEX_WINE_TAKE=report: the take's timing and dropouts are printed but only strokes
+  # heard are required (Wine's sound driver asks in bursts and runs dry on a busy machine).
+  if [ "${TABLADEX_WINE_TAKE:-enforce}" = report ]; then
+    heard=$(awk '/^take:/ { print $4 }' "$work/take.txt")
+    [ "${heard:-0}" -ge "$min_onsets" ] || fail "too few strokes were heard"
+    step "the take's timing and dropouts are reported, not enforced (TABLADEX_WINE_TAKE=report)"
+  else
+    fail "the take failed its checks"
+  fi
+fi
 echo "smoke run passed"
