@@ -37,7 +37,7 @@ std::unique_ptr<Output> openDeviceOutput(RenderTarget target, int rate, int bloc
 
 #ifndef _WIN32
 // A PulseAudio (or PipeWire) server's default sink, with 25 ms of latency, topped up a
-// block at a time; null when no server is reachable (none is ever started for it).
+// two blocks at a time; null when no server is reachable (none is ever started for it).
 std::unique_ptr<Output> openPulseOutput(RenderTarget target, int rate, int blockFrames);
 #endif
 

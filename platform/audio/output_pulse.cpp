@@ -61,8 +61,8 @@ public:
             }))
             return false;
 
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate), 2};
-        stream_ = pa_stream_new(context_, "Drum strokes", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate), 2};
+        stream_ = pa_stream_new(context_, "Drum strokes", &format, nullptr);
         if (!stream_) return false;
         const uint32_t frameBytes = 2 * sizeof(float);
         pa_buffer_attr attr;
