@@ -43,3 +43,12 @@ PlaylistText readPlaylistText(std::FILE* file, const std::string& folder, const 
     }
     return text;
 }
+
+std::string entryCountRefusal(const PlaylistText& playlist) {
+    if (playlist.items.size() > maxPlaylistEntries)
+        return "The playlist names more than " + std::to_string(maxPlaylistEntries) +
+               " rhythm files; the current rhythm stays loaded.";
+    if (playlist.items.empty())
+        return "The playlist names no rhythm files; the current rhythm stays loaded.";
+    return {};
+}

@@ -9,10 +9,18 @@
 // Threads: any. Ownership: the caller owns the stream and the result.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+// The most rhythm files a playlist may name; each entry holds its own images.
+constexpr std::size_t maxPlaylistEntries = 1000;
+
+// The texts of the tutor's boxes about a playlist; tools print them as they are.
+inline constexpr char oddLinesText[] = "Error in playlist file: odd number of lines.";
+inline constexpr char playlistLoadErrorText[] = "Error loading the playlist";
 
 struct PlaylistItem {
     std::string path;  // the folder joined with the line as written
@@ -30,3 +38,7 @@ struct PlaylistText {
 // empty; name is how a message calls the file.
 PlaylistText readPlaylistText(std::FILE* file, const std::string& folder,
                               const std::string& name = "the playlist");
+
+// Why a playlist that was read is still refused as a whole: it names no rhythm file, or more
+// than maxPlaylistEntries. Empty when its entries may be loaded.
+std::string entryCountRefusal(const PlaylistText& playlist);

@@ -13,6 +13,11 @@
 #include <string>
 #include <string_view>
 
+// The texts of the tutor's boxes about a file that cannot be opened or closed; tools print
+// them as they are.
+inline constexpr char readErrorText[] = "Error Reading File";
+inline constexpr char closeErrorText[] = "File was not closed";
+
 // Cells of the title image and of the notation image.
 constexpr int32_t titleCellSize = 30;
 constexpr int32_t titleCellsPerLine = 30;

@@ -36,9 +36,6 @@ bool isPlainFile(const char* path) {
     return std::filesystem::is_regular_file(path, error);
 }
 
-// More entries than any lesson needs; each holds its own images.
-constexpr std::size_t maxPlaylistEntries = 1000;
-
 }  // namespace
 
 void buildEntry(TutorApp& app, const RhythmText& text, RhythmEntry& entry) {
@@ -54,7 +51,7 @@ void buildEntry(TutorApp& app, const RhythmText& text, RhythmEntry& entry) {
 }
 
 void closeRhythmFile(std::FILE* file) {
-    if (std::fclose(file) != 0) showFileError("File was not closed");
+    if (std::fclose(file) != 0) showFileError(closeErrorText);
 }
 
 bool TutorApp::readRhythmFile(RhythmEntry* entry, char* path) {
@@ -63,7 +60,7 @@ bool TutorApp::readRhythmFile(RhythmEntry* entry, char* path) {
     // Binary, so that line ends are handled the same way everywhere (see LineReader).
     std::FILE* file = isPlainFile(path) ? std::fopen(path, "rb") : nullptr;
     if (!file) {
-        showFileError("Error Reading File");
+        showFileError(readErrorText);
         return false;
     }
     RhythmText text;
@@ -174,7 +171,7 @@ bool TutorApp::readPlaylist() {
 
     std::FILE* file = isPlainFile(selectedPath) ? std::fopen(selectedPath, "rb") : nullptr;
     if (!file) {
-        MessageBoxA(nullptr, "Error Reading File", "File Error", MB_ICONWARNING);
+        showFileError(readErrorText);
         return false;
     }
     const PlaylistText playlist = readPlaylistText(file, folder, path);
@@ -183,14 +180,9 @@ bool TutorApp::readPlaylist() {
         showPlaylistError(playlist.refusal.c_str());
         return false;
     }
-    if (playlist.oddLines) showPlaylistError("Error in playlist file: odd number of lines.");
-    if (playlist.items.size() > maxPlaylistEntries) {
-        showPlaylistError("The playlist names more than 1000 rhythm files; the current rhythm "
-                          "stays loaded.");
-        return false;
-    }
-    if (playlist.items.empty()) {
-        showPlaylistError("The playlist names no rhythm files; the current rhythm stays loaded.");
+    if (playlist.oddLines) showPlaylistError(oddLinesText);
+    if (const std::string refusal = entryCountRefusal(playlist); !refusal.empty()) {
+        showPlaylistError(refusal.c_str());
         return false;
     }
 
@@ -201,7 +193,7 @@ bool TutorApp::readPlaylist() {
         std::vector<char> rhythmPath(playlist.items[i].path.begin(), playlist.items[i].path.end());
         rhythmPath.push_back('\0');
         if (!readRhythmFile(&loaded[i], rhythmPath.data())) {
-            showPlaylistError("Error loading the playlist");
+            showPlaylistError(playlistLoadErrorText);
             destroyEntries(loaded);
             return false;
         }
