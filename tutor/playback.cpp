@@ -5,16 +5,13 @@
 // shortly before the next entry's first step is due. The transport runs on the main thread
 // and starts, pauses, stops and changes entries; it wakes the sleeping thread at once and
 // changes what the thread reads only after the thread has ended.
-#include <algorithm>
 #include <chrono>
 
+#include "rhythm/entry_timing.h"
 #include "tutor/tutor_app.h"
 
 namespace {
 
-// After an entry's last step the next entry's first stroke is due one of the old entry's
-// steps later, and never sooner than this breath.
-constexpr double breathSeconds = 0.120;
 // The thread hands over to the main thread this long before the next entry's first step is
 // due: time for the next frame to change the entry and start a new thread.
 constexpr double handOverSeconds = 0.050;
@@ -112,7 +109,7 @@ void TutorApp::playEntry(RhythmEntry& entry) {
                 // breath) after this one. Hand over shortly before it; a stop meanwhile
                 // still finishes the entry.
                 stepIndex.store(index);
-                const double next = due + std::max(stepTime, breathSeconds);
+                const double next = due + nextEntryDelay(stepTime);
                 stepClock.store(next);
                 sleepUntil(next - handOverSeconds);
                 advanceRequested.store(true);
