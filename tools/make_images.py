@@ -30,6 +30,7 @@ FONT_DIR = "/usr/share/fonts/truetype/dejavu"
 
 SS = 4  # supersampling factor for antialiased shapes
 BG_Y = 13  # screen row of the background image's first row
+NOTICE_SLOT_RIGHT = 412  # the notice slot's right edge: a 4-pixel gap before the sliders' panel
 
 # ---- palette --------------------------------------------------------------------------
 BLACK = (0, 0, 0)
@@ -255,8 +256,12 @@ def background():
     L.rect(0, 33, 599, 33, fill=BRASS_LO)
     # title strip: black, where the title's letter cells are drawn at (7, 39)
     brass_frame(L, 2, 35, 597, 74, BLACK, radius=3)
-    # playlist notice slot at (10, 80): black like the small letters' cells
-    brass_frame(L, 6, 77, 223, 98, BLACK, radius=3)
+    # playlist notice slot at (10, 80): black like the small letters' cells. The notice is
+    # one line of 15-pixel cells (the next entry's title, " in " and a count), so it runs
+    # on under the metronome's square and needs the width up to the sliders' panel; the
+    # metronome's resting picture, pasted below, covers the middle of the slot as its
+    # flash does, and the slot's top edge stays above the square.
+    brass_frame(L, 6, 77, NOTICE_SLOT_RIGHT, 98, BLACK, radius=3)
 
     # decorative drum on the left panel
     goblet_drum(L, 30, 104, scale=0.95)

@@ -32,6 +32,11 @@ bool cellHasDrawing(const Surface& sheet, int32_t left, int32_t top, int32_t siz
     return false;
 }
 
+uint32_t pixelAt(const Surface& image, int32_t x, int32_t y) {
+    const uint8_t* pixel = image.rowShown(y) + x * image.bytesPerPixel;
+    return pixel[0] | pixel[1] << 8 | pixel[2] << 16;
+}
+
 struct ExpectedImage {
     const char* name;
     int32_t width, height;  // 0: at least the minimum below
@@ -144,7 +149,16 @@ TEST(ShippedSamples, DecodeShortAndStartAtTheirAttack) {
 
 using ShippedRhythms = testing_support::TutorFixture;
 
-TEST_F(ShippedRhythms, EveryRhythmFileAndPlaylistLoads) {
+TEST_F(ShippedRhythms, EveryRhythmFileAndPlaylistLoadsAndItsNoticesFitTheirSlot) {
+    // The notice slot of the background: its black interior runs along row 79, just above
+    // the notice's cells at (10, 80), and ends at the slot's right border, which mirrors
+    // the left one.
+    Surface background, screen;
+    ASSERT_TRUE(background.loadBitmap((dataFolder() / "images" / "600x480Background.bmp").string().c_str()));
+    ASSERT_TRUE(screen.create(600, 480, 4));
+    int32_t slotRight = 8;
+    while (slotRight + 1 < background.width && pixelAt(background, slotRight + 1, 79 - 13) == 0) ++slotRight;
+    ASSERT_EQ(pixelAt(background, slotRight + 1, 87 - 13), pixelAt(background, 7, 87 - 13));
     int rhythms = 0, playlists = 0;
     for (const auto& file : fs::directory_iterator(dataFolder() / "rhythms")) {
         std::string path = file.path().string();
@@ -165,7 +179,18 @@ TEST_F(ShippedRhythms, EveryRhythmFileAndPlaylistLoads) {
             for (int i = 0; i < app->entryCount; ++i) {
                 EXPECT_TRUE(app->entries[i].playable()) << path << " entry " << i;
                 EXPECT_GT(app->entries[i].repeatCount, 0) << path << " entry " << i;
+                // The notice announcing the entry after this one stays inside its slot:
+                // on the notice's rows nothing right of the slot's interior changes.
+                app->currentEntry = i;
+                app->entries[i].repeatsDone.store(app->entries[i].repeatCount - 1);
+                app->drawScreen(screen);
+                for (int32_t y = 80; y < 95; ++y)
+                    for (int32_t x = slotRight + 1; x < 417; ++x)
+                        ASSERT_EQ(pixelAt(screen, x, y), pixelAt(background, x, y - 13))
+                            << path << ": the notice after entry " << i << " leaves its slot at x " << x;
+                app->entries[i].repeatsDone.store(0);
             }
+            app->currentEntry = 0;
             ++playlists;
         }
     }
