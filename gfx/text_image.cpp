@@ -5,27 +5,9 @@
 
 namespace {
 
-// Letters A..N fill row 0 of a letter sheet and O..Z the first twelve columns of row 1.
-constexpr int32_t lettersPerRow = 14;
-constexpr int32_t spaceColumn = 12;
 constexpr int32_t digitCellSize = 15;
 
 }  // namespace
-
-bool letterCell(unsigned char character, int32_t& column, int32_t& row) {
-    int32_t index = -1;
-    if (character >= 'A' && character <= 'Z') index = character - 'A';
-    if (character >= 'a' && character <= 'z') index = character - 'a';
-    if (character == ' ') {
-        column = spaceColumn;
-        row = 1;
-        return true;
-    }
-    if (index < 0) return false;
-    column = index % lettersPerRow;
-    row = index / lettersPerRow;
-    return true;
-}
 
 void copySheetCell(Surface& target, const Surface& sheet, SpriteRect rect, int32_t x, int32_t y) {
     if (!sheet.pixels || sheet.bytesPerPixel != target.bytesPerPixel) return;

@@ -14,11 +14,8 @@
 #include <memory>
 #include <string_view>
 
+#include "gfx/letter_cell.h"
 #include "gfx/surface.h"
-
-// The sheet cell of a letter or the space: true and its column and row; false for any other
-// byte.
-bool letterCell(unsigned char character, int32_t& column, int32_t& row);
 
 // Copies rect of sheet to (x, y) of target, clipped against target. Copies nothing when the
 // rectangle does not lie inside the sheet or the two depths differ, so a sheet that failed to
