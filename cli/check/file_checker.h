@@ -1,0 +1,40 @@
+// file_checker.h - checks rhythm and playlist files the way the tutor reads them: the same
+// readers, the same path resolution, the same messages for what it refuses, and warnings for
+// what it accepts but a writer most likely did not mean.
+//
+// A file whose name ends in ".krp" or ".txt" (in any case) is read as a playlist, as the
+// tutor's playlist dialog offers them; any other as a rhythm file. A playlist's rhythm files
+// are found as the tutor finds them: backslashes become slashes and each line is joined to
+// the playlist's folder. Every rhythm file is checked once per run, however many playlists
+// name it; a playlist naming one that the tutor refuses gets an error on the naming line.
+//
+// Threads: one checker per thread. Ownership: plain values in and out.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/check/problem.h"
+
+class FileChecker {
+public:
+    // The problems of the file at path and, for a playlist, of the rhythm files it names, in
+    // the order the tutor would meet them. Each file read for the first time in this run is
+    // appended to checked (its path as the problems name it). A file checked before in this
+    // run yields nothing again.
+    std::vector<Problem> check(const std::string& path, std::vector<std::string>& checked);
+
+private:
+    struct Run {
+        std::vector<Problem>& problems;
+        std::vector<std::string>& checked;
+    };
+    // Whether the tutor would load the rhythm file at path.
+    bool checkRhythm(const std::string& path, Run& run);
+    void checkPlaylist(const std::string& path, Run& run);
+    // True the first time a file is met; loads is where its verdict is kept.
+    bool firstVisit(const std::string& path, bool*& loads);
+
+    std::map<std::string, bool> verdicts;  // by the file's resolved path: would it load
+};
