@@ -1,0 +1,163 @@
+// tabladex-check: the exact lines and exit status for small files the tutor refuses or plays
+// other than meant, the fuzz corpora and regressions among them, and the command's usage.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/check/check_program.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string readAll(std::FILE* file) {
+    std::string text;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        text += static_cast<char>(c);
+    std::fclose(file);
+    return text;
+}
+
+Outcome runChecker(const std::vector<std::string>& args) {
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Outcome run;
+    run.status = runCheck(args, out, err);
+    run.out = readAll(out);
+    run.err = readAll(err);
+    return run;
+}
+
+// Each case runs in a fresh folder holding its files, so paths read as written here; {fuzz}
+// stands for the fuzz folder of the source tree, with its corpora and regressions.
+struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::vector<std::string> args;
+    std::string expected;
+    int status;
+};
+
+const std::string longNotation(240, 'd');
+
+// clang-format off
+const Case cases[] = {
+    {"corpora read clean", {}, {"{fuzz}/corpus/rhythm_file/basic_eight.krf",
+     "{fuzz}/corpus/rhythm_file/crlf.krf", "{fuzz}/corpus/rhythm_file/bom_no_final_newline.krf"},
+     "", 0},
+    {"beats", {}, {"{fuzz}/corpus/rhythm_file/two_rows.krf"},
+     "{fuzz}/corpus/rhythm_file/two_rows.krf:4: warning: The notation has 32 steps, not a whole "
+     "number of beats of 3 steps: its last beat has 2.\n", 0},
+    {"count too large", {}, {"{fuzz}/regressions/playlist/count-too-large-odd.krp"},
+     "{fuzz}/regressions/playlist/count-too-large-odd.krp:3: error: The count on line 3 of "
+     "{fuzz}/regressions/playlist/count-too-large-odd.krp is too large.\n", 1},
+    {"odd lines, missing rhythms", {}, {"{fuzz}/corpus/playlist/odd.krp"},
+     "{fuzz}/corpus/playlist/odd.krp:3: error: Error in playlist file: odd number of lines.\n"
+     "{fuzz}/corpus/playlist/a.krf: error: Error Reading File\n"
+     "{fuzz}/corpus/playlist/odd.krp:1: error: Error loading the playlist\n"
+     "{fuzz}/corpus/playlist/b.krf: error: Error Reading File\n"
+     "{fuzz}/corpus/playlist/odd.krp:3: error: Error loading the playlist\n", 1},
+    {"backslash path, endless count", {{"x/y.krf", "Y\n90\n2\nd-\n"}, {"p.krp", "x\\y.krf\r\n-1\r\n"}},
+     {"p.krp"}, "p.krp:2: warning: The count -1 never ends this entry: it repeats until the "
+     "learner moves on.\n", 0},
+    {"title", {{"t.krf", "Samai 10/8 \xC3\n90\n1\nd-\n"}, {"u.krf", std::string(31, 'a') + "bc\n90\n1\nd\n"}},
+     {"t.krf", "u.krf"},
+     "t.krf:1: warning: The title's characters '1', '0', '/', '8', '\\xC3' are not drawn: a title "
+     "shows letters and spaces only.\n"
+     "u.krf:1: warning: The title is cut after 30 letters and spaces: \"abc\" is not drawn.\n", 0},
+    {"notation", {{"n.krf", "N\n90\n2\nd-x-kxs-\n"}, {"l.krf", "L\n90\n2\n" + longNotation + "\n"}},
+     {"n.krf", "l.krf"},
+     "n.krf:4: warning: Step 3 and 1 more steps are 'x', outside the notation alphabet "
+     "(d t k D T K P S -): they play as rests.\n"
+     "n.krf:4: warning: Step 7 is 's', outside the notation alphabet (d t k D T K P S -): it plays "
+     "as a rest.\n"
+     "l.krf:4: warning: The notation has 240 steps; only the first 224 are shown.\n", 0},
+    {"refused rhythms, named once", {{"s.krf", "S\n90\n"}, {"z.krf", "Z\nfast\n2\nd-\n"},
+     {"dir.krf/x", ""}, {"p.krp", "s.krf\n2\n\n1\ns.krf\n3\n"}},
+     {"p.krp", "z.krf", "./s.krf", "dir.krf", "none.krf"},
+     "s.krf:3: error: Line 3 (the subdivision) of s.krf is missing: a rhythm file has four lines: "
+     "title, tempo, subdivision and notation.\n"
+     "p.krp:1: error: Error loading the playlist\n"
+     "p.krp:3: error: Error Reading File\np.krp:3: error: Error loading the playlist\n"
+     "p.krp:5: error: Error loading the playlist\n"
+     "z.krf:2: error: The tempo on line 2 of z.krf must be a positive whole number.\n"
+     "dir.krf: error: Error Reading File\nnone.krf: error: Error Reading File\n", 1},
+    {"empty playlist", {{"e.krp", "\n\n"}}, {"e.krp"},
+     "e.krp: error: The playlist names no rhythm files; the current rhythm stays loaded.\n", 1},
+    {"quiet keeps errors, verbose names clean files",
+     {{"w.krf", "W\n90\n3\nd-\n"}, {"e.krf", "E\n90\n2\n\n"}, {"ok.krf", "Ok\n90\n2\nd-\n"}},
+     {"--quiet", "-v", "w.krf", "e.krf", "ok.krf"},
+     "w.krf: ok\ne.krf:4: error: The notation on line 4 of e.krf is empty.\nok.krf: ok\n", 1},
+    {"a file named like an option", {{"-v.krf", "V\n90\n2\nd-\n"}}, {"-v", "--", "-v.krf"},
+     "-v.krf: ok\n", 0},
+};
+// clang-format on
+
+class CheckTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "tabladex-check-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+        home = fs::current_path();
+        fs::current_path(folder);
+    }
+    void TearDown() override {
+        fs::current_path(home);
+        fs::remove_all(folder);
+    }
+    fs::path folder, home;
+};
+
+std::string withSource(std::string text) {
+    for (size_t at; (at = text.find("{fuzz}")) != std::string::npos;)
+        text.replace(at, 6, TABLADEX_SOURCE_DIR "/fuzz");
+    return text;
+}
+
+TEST_F(CheckTest, LinesAndStatusForEachCase) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& [name, bytes] : c.files) {
+            const fs::path path = folder / name;
+            fs::create_directories(path.parent_path());
+            std::ofstream(path, std::ios::binary) << bytes;
+        }
+        std::vector<std::string> args;
+        for (const std::string& arg : c.args)
+            args.push_back(withSource(arg));
+        const Outcome run = runChecker(args);
+        EXPECT_EQ(run.out, withSource(c.expected));
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(run.status, c.status);
+        for (const auto& entry : fs::directory_iterator(folder))
+            fs::remove_all(entry.path());
+    }
+}
+
+TEST_F(CheckTest, UsageProblemsGoToStandardErrorWithStatusTwo) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, {"-v"}, {"--bogus", "a.krf"}}) {
+        const Outcome run = runChecker(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("usage: tabladex-check"), std::string::npos);
+    }
+    const Outcome version = runChecker({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "tabladex-check " TABLADEX_VERSION "\n");
+}
+
+}  // namespace
