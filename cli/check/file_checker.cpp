@@ -45,7 +45,8 @@ bool FileChecker::firstVisit(const std::string& path, bool*& loads) {
     return inserted;
 }
 
-std::vector<Problem> FileChecker::check(const std::string& path, std::vector<std::string>& checked) {
+std::vector<Problem> FileChecker::check(const std::string& path,
+                                        std::vector<std::string>& checked) {
     std::vector<Problem> problems;
     Run run{problems, checked};
     const std::string resolved = withSlashes(path);
@@ -70,7 +71,8 @@ bool FileChecker::checkRhythm(const std::string& path, Run& run) {
     ReadProblem refusal;
     *loads = readRhythmText(file, path.c_str(), text, refusal);
     if (*loads) {
-        for (Problem& warning : rhythmWarnings(path, text)) run.problems.push_back(std::move(warning));
+        for (Problem& warning : rhythmWarnings(path, text))
+            run.problems.push_back(std::move(warning));
     } else {
         run.problems.push_back({path, refusal.line, Severity::Error, refusal.text});
     }
@@ -89,7 +91,8 @@ void FileChecker::checkPlaylist(const std::string& path, Run& run) {
         return;
     }
     const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     const PlaylistText playlist = readPlaylistText(file, folder, path);
     std::fclose(file);  // read only: nothing to lose
 
@@ -116,7 +119,8 @@ void FileChecker::checkPlaylist(const std::string& path, Run& run) {
         const std::string rhythmPath = withSlashes(item.path);
         // A blank line in a playlist without a folder names no file at all: the line itself
         // is the problem.
-        if (rhythmPath.empty()) run.problems.push_back({path, pathLine, Severity::Error, readErrorText});
+        if (rhythmPath.empty())
+            run.problems.push_back({path, pathLine, Severity::Error, readErrorText});
         if (rhythmPath.empty() || !checkRhythm(rhythmPath, run))
             run.problems.push_back({path, pathLine, Severity::Error, playlistLoadErrorText});
         const bool countOwnLine = playlist.oddLines && k == entries - 1;

@@ -33,7 +33,9 @@ std::string escaped(std::string_view text) {
     return out;
 }
 
-std::string quoted(char byte) { return "'" + escaped(std::string_view(&byte, 1)) + "'"; }
+std::string quoted(char byte) {
+    return "'" + escaped(std::string_view(&byte, 1)) + "'";
+}
 
 bool drawnInTitle(char byte) {
     int32_t column = 0;
@@ -59,11 +61,13 @@ void titleWarnings(const std::string& path, const std::string& title, std::vecto
     const size_t count = undrawn.size();
     if (count > 0) {
         std::string list;
-        for (size_t i = 0; i < undrawn.size(); ++i) list += (i ? ", " : "") + quoted(undrawn[i]);
-        out.push_back({path, 1, Severity::Warning,
-                       std::string(count == 1 ? "The title's character " : "The title's characters ") +
-                           list + (count == 1 ? " is" : " are") +
-                           " not drawn: a title shows letters and spaces only."});
+        for (size_t i = 0; i < undrawn.size(); ++i)
+            list += (i ? ", " : "") + quoted(undrawn[i]);
+        out.push_back(
+            {path, 1, Severity::Warning,
+             std::string(count == 1 ? "The title's character " : "The title's characters ") + list +
+                 (count == 1 ? " is" : " are") +
+                 " not drawn: a title shows letters and spaces only."});
     }
     // The title image has a cell for each character up to one line's worth; the letters and
     // spaces fill the cells in order and those left over are cut.
@@ -93,7 +97,8 @@ void notationWarnings(const std::string& path, const RhythmText& text, std::vect
 
     int64_t width = 0;
     int64_t height = 0;
-    notationImageSize(steps, glyphCellSize, glyphCellSize, stepsPerRow, maxNotationRows, width, height);
+    notationImageSize(steps, glyphCellSize, glyphCellSize, stepsPerRow, maxNotationRows, width,
+                      height);
     const int64_t shown = (width / glyphCellSize) * (height / glyphCellSize);
     if (steps > shown)
         out.push_back({path, 4, Severity::Warning,
