@@ -26,6 +26,7 @@ constexpr int kMaxGroups = 32;
 constexpr unsigned kKnownModeBits = LoopOff | Mode2D | Hardware;
 
 std::atomic<OutputKind> gDefaultOutput{OutputKind::Device};
+std::atomic<int> gOfflineRate{0};
 
 }  // namespace
 
@@ -104,6 +105,7 @@ Result systemCreate(System** system) {
 }
 
 void setDefaultOutput(OutputKind kind) { gDefaultOutput.store(kind); }
+void setOfflineSampleRate(int rate) { gOfflineRate.store(rate > 0 ? rate : 0); }
 OutputKind defaultOutput() { return gDefaultOutput.load(); }
 
 // ----- System ---------------------------------------------------------------------------
@@ -134,6 +136,9 @@ Result SystemImpl::initImpl(int maxChannels, unsigned flags, void* extraDriverDa
             config.blockFrames = output->blockFrames();
         }
         config.virtualClock = kind == OutputKind::Offline;
+        if (const int rate = gOfflineRate.load(); kind == OutputKind::Offline && rate > 0) {
+            config.sampleRate = rate;
+        }
         // Three blocks: a request waits up to one block for the next render, and the rest
         // absorbs callback jitter and scheduling stalls without late starts.
         config.latencyFrames = 3 * config.blockFrames;

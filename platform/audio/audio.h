@@ -135,6 +135,11 @@ OutputKind defaultOutput();
 OutputKind outputKind(const System* system);
 int outputSampleRate(const System* system);
 
+// Offline output: the sample rate of the systems initialised after the call, which decode
+// their sounds to it (0 or less: the library's own rate, as the other outputs run). Process-
+// wide, like setDefaultOutput.
+void setOfflineSampleRate(int rate);
+
 // Offline output: sets the virtual clock (seconds) that stamps play requests, and renders
 // the next frames of interleaved stereo float into out. Main or test thread only.
 void offlineSetTime(System* system, double seconds);
