@@ -1,0 +1,37 @@
+// render_job.h - one whole render as the program runs it: the input read into a plan, the
+// samples loaded, every frame rendered and written, the file put in place. Nothing is
+// printed here; the program prints the warnings, the error or the report.
+//
+// On any failure (a refused input or option, a missing sample, a write error, an
+// interruption) no output file is left behind, and one that existed before is unchanged.
+//
+// Threads: the main thread (see PlanRenderer). Ownership: the caller owns everything passed.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/render/progress_bar.h"
+#include "cli/render/render_options.h"
+
+struct RenderReport {
+    std::size_t entries = 0;
+    int64_t frames = 0;
+    int32_t rate = 0;
+    int64_t strokes = 0;
+    int64_t clippedSamples = 0;
+};
+
+struct RenderHooks {
+    ProgressBar* progress = nullptr;  // shown for renders longer than progressSeconds
+    const volatile std::sig_atomic_t* interrupted = nullptr;  // set: the render stops
+};
+
+// Renders shorter than this show no progress.
+constexpr int progressSeconds = 5;
+
+// dataFolder holds soundFont/ (empty, or ending in a slash).
+bool renderToFile(const RenderOptions& options, const std::string& dataFolder, const RenderHooks& hooks,
+                  RenderReport& report, std::vector<std::string>& warnings, std::string& error);

@@ -1,0 +1,76 @@
+// render_plan.h - what a render plays and on which frame: the entries in order with their
+// steps, tempo and passes, an optional count-in, and the frame of every stroke.
+//
+// The grid: each entry starts on a whole frame, and step j of an entry (counted across its
+// passes) starts stepFrame(j) frames after it, the exact j * 60 / (tempo * subdivision)
+// seconds rounded to the nearest frame, halves up. After an entry's last step the next
+// entry starts as in the tutor: nextEntryDelay after that step, rounded to the nearest frame
+// (a delay of one whole step is the exact step of the grid). A count-in of B beats clicks on
+// the first B beats of the first entry's tempo, and the first entry starts on beat B.
+//
+// Length: a plan that ends lasts until its last step's time is over or its last strokes
+// have rung out, whichever is later; limitFrames, when set, cuts it shorter. A plan with an
+// entry that never ends (passes 0 or less) needs limitFrames.
+//
+// Threads: any; plain data and pure functions. Ownership: the caller owns the plan; a
+// StrokeTimeline keeps a reference to its plan, which must outlive it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "rhythm/notation_parser.h"
+
+// The sounds of a render: the four drum samples and the count-in's two clicks.
+enum class StrokeSound : int32_t { Doum, HalfTek, Tek, Slap, Click, AccentClick };
+constexpr int strokeSoundCount = 6;
+
+struct PlanEntry {
+    std::vector<StepSound> steps;  // one per notation character; None is a rest
+    int32_t tempo = 0;             // beats per minute, at least 1
+    int32_t subdivision = 0;       // steps per beat, at least 1
+    int32_t passes = 1;            // 0 or less: the entry never ends
+};
+
+struct RenderPlan {
+    std::vector<PlanEntry> entries;
+    int32_t rate = 48000;
+    int32_t countInBeats = 0;
+    int64_t limitFrames = -1;  // below 0: no limit
+};
+
+struct Stroke {
+    int64_t frame = 0;
+    StrokeSound sound = StrokeSound::Doum;
+};
+
+// Frames from an entry's start to its step `step`: round(step * 60 * rate / (tempo *
+// subdivision)), halves up, computed exactly. step, tempo, subdivision and rate positive
+// or step 0.
+int64_t stepFrame(int64_t step, int32_t tempo, int32_t subdivision, int32_t rate);
+
+// Frames from an entry's last step to the next entry's first step.
+int64_t seamFrames(int32_t tempo, int32_t subdivision, int32_t rate);
+
+// The length of the render in frames, given how many frames each sound lasts (indexed by
+// StrokeSound); -1 when the plan never ends and has no limit, or would be longer than
+// maxFrames.
+int64_t planLength(const RenderPlan& plan, const std::array<int64_t, strokeSoundCount>& soundFrames,
+                   int64_t maxFrames);
+
+// The plan's strokes (rests left out) in frame order, ending with the last one that starts
+// before `end`.
+class StrokeTimeline {
+public:
+    StrokeTimeline(const RenderPlan& plan, int64_t end);
+    bool next(Stroke& stroke);
+
+private:
+    const RenderPlan& plan_;
+    int64_t end_;
+    int32_t click_ = 0;         // count-in beats clicked so far
+    std::size_t entry_ = 0;     // the entry being walked
+    int64_t entryStart_ = 0;    // its first frame
+    int64_t step_ = 0;          // its next step, counted across passes
+};
