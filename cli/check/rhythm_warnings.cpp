@@ -105,8 +105,8 @@ void notationWarnings(const std::string& path, const RhythmText& text, std::vect
                        "The notation has " + std::to_string(steps) + " steps; only the first " +
                            std::to_string(shown) + " are shown."});
 
-    // A character the alphabet does not know shows glyph cell 0 and sounds nothing; "d" is
-    // the one character of the alphabet with that same look, so it is told apart by its sound.
+    // A character the alphabet does not know has no sound (and shows the glyph of "d"); the
+    // rest "-" is the alphabet's one character without a sound.
     const auto inAlphabet = [](char byte) {
         const NotationSymbol symbol = notationSymbol(byte);
         return byte == '-' || symbol.sound != StepSound::None;
@@ -115,7 +115,11 @@ void notationWarnings(const std::string& path, const RhythmText& text, std::vect
         const size_t first = notation.find(outside);
         const auto times = std::count(notation.begin(), notation.end(), outside);
         std::string text = "Step " + std::to_string(first + 1);
-        text += times == 1 ? " is " : " and " + std::to_string(times - 1) + " more steps are ";
+        if (times == 1)
+            text += " is ";
+        else
+            text += " and " + std::to_string(times - 1) +
+                    (times == 2 ? " more step are " : " more steps are ");
         text += quoted(outside) + ", outside the notation alphabet (d t k D T K P S -): ";
         text += times == 1 ? "it plays as a rest." : "they play as rests.";
         out.push_back({path, 4, Severity::Warning, text});

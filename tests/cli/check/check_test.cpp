@@ -79,7 +79,7 @@ const Case cases[] = {
      "u.krf:1: warning: The title is cut after 30 letters and spaces: \"abc\" is not drawn.\n", 0},
     {"notation", {{"n.krf", "N\n90\n2\nd-x-kxs-\n"}, {"l.krf", "L\n90\n2\n" + longNotation + "\n"}},
      {"n.krf", "l.krf"},
-     "n.krf:4: warning: Step 3 and 1 more steps are 'x', outside the notation alphabet "
+     "n.krf:4: warning: Step 3 and 1 more step are 'x', outside the notation alphabet "
      "(d t k D T K P S -): they play as rests.\n"
      "n.krf:4: warning: Step 7 is 's', outside the notation alphabet (d t k D T K P S -): it plays "
      "as a rest.\n"
