@@ -50,7 +50,7 @@ bool renderToFile(const RenderOptions& options, const std::string& dataFolder, c
     PlanRenderer renderer;
     if (!renderer.open(plan, dataFolder, options.gainDb, error)) return false;
     SoundFileWriter writer;
-    if (!writer.open(options.output, plan.rate, error)) return false;
+    if (!writer.open(options.output, plan.rate, renderer.lengthFrames(), error)) return false;
 
     SinkState state{&writer, &hooks, {}};
     RenderSink sink;

@@ -35,7 +35,7 @@ bool soundFileFormatFor(const std::string& path, SoundFileFormat& format) {
     return true;
 }
 
-bool SoundFileWriter::open(const std::string& path, int32_t rate, std::string& error) {
+bool SoundFileWriter::open(const std::string& path, int32_t rate, int64_t frames, std::string& error) {
     abandon();
     SoundFileFormat format;
     if (!soundFileFormatFor(path, format)) {
@@ -46,7 +46,11 @@ bool SoundFileWriter::open(const std::string& path, int32_t rate, std::string& e
     info.samplerate = rate;
     info.channels = 2;
     switch (format) {
-        case SoundFileFormat::Wav: info.format = SF_FORMAT_RF64 | SF_FORMAT_PCM_16; break;
+        case SoundFileFormat::Wav:
+            // A WAV file's sizes are 32-bit: a longer render is written as RF64.
+            info.format = (frames * 4 < (int64_t(1) << 32) - (1 << 20) ? SF_FORMAT_WAV : SF_FORMAT_RF64) |
+                          SF_FORMAT_PCM_16;
+            break;
         case SoundFileFormat::Flac: info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16; break;
         case SoundFileFormat::Ogg: info.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS; break;
     }
@@ -82,8 +86,6 @@ bool SoundFileWriter::open(const std::string& path, int32_t rate, std::string& e
         abandon();
         return false;
     }
-    // A WAV file that fits in 4 GB is written as plain WAV.
-    if (format == SoundFileFormat::Wav) sf_command(sndfile(file_), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     sf_command(sndfile(file_), SFC_SET_CLIPPING, nullptr, SF_TRUE);
     return true;
 }

@@ -4,7 +4,8 @@
 // The file is written to a hidden temporary file in the target's folder and renamed over the
 // target only by commit(), after everything is written and flushed to disk. A writer that is
 // abandoned, fails or is destroyed before commit() removes its temporary file. The format
-// follows the target's extension (case ignored): .wav is 16-bit PCM (RF64 beyond 4 GB),
+// follows the target's extension (case ignored): .wav is 16-bit PCM (plain WAV, which every
+// player reads, unless the render's length needs RF64 beyond 4 GB),
 // .flac 16-bit FLAC, .ogg Ogg Vorbis; other extensions are refused. Samples are interleaved
 // stereo float; values beyond [-1, 1] are clipped.
 //
@@ -28,9 +29,10 @@ public:
     SoundFileWriter& operator=(const SoundFileWriter&) = delete;
     ~SoundFileWriter() { abandon(); }
 
-    // Creates the temporary file for path at rate frames per second. False, with error set
-    // and nothing left behind, when the extension is unknown or the folder is not writable.
-    bool open(const std::string& path, int32_t rate, std::string& error);
+    // Creates the temporary file for path at rate frames per second, for about `frames`
+    // frames. False, with error set and nothing left behind, when the extension is unknown or
+    // the folder is not writable.
+    bool open(const std::string& path, int32_t rate, int64_t frames, std::string& error);
     bool write(const float* stereo, std::size_t frames, std::string& error);
     // Finishes the file and renames it to the target's name.
     bool commit(std::string& error);
