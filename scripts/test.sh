@@ -73,10 +73,8 @@ file "$top/build/windows/app/tabladex.exe"
 
 stage "Windows tests and smoke run under Wine"
 wine_log=$(mktemp)
-# Under Wine the sound goes through its PulseAudio driver, which asks for blocks in bursts
-# and runs dry when the machine is busy: the smoke run prints its take's timing and
-# dropouts, and fails only when the program does not start, load, sound or exit cleanly.
-TABLADEX_WINE_TAKE=report "$top/tests/windows/wine_checks.sh" "$top/build/windows" </dev/null | tee "$wine_log"
+# The smoke run checks its take: strokes on the step grid, following the notation, no gap.
+"$top/tests/windows/wine_checks.sh" "$top/build/windows" </dev/null | tee "$wine_log"
 passed=$((passed + $(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$wine_log" | tail -n 1)))
 rm -f "$wine_log"
 

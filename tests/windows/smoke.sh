@@ -28,13 +28,14 @@ finish() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   if [ "$status" -ne 0 ]; then
     echo "smoke run failed; the program's messages:"
-    cp "$work/app.err" "$build/smoke-messages.txt" 2>/dev/null
     tail -n 20 "$work/app.err" 2>/dev/null
     [ -s "$work/take.raw" ] && cp "$work/take.raw" "$build/smoke-take.raw" &&
       echo "its take (s16le stereo 48 kHz): $build/smoke-take.raw"
     timeout 10 import -window root "$build/smoke-failure.png" 2>/dev/null &&
       echo "screen at the failure: $build/smoke-failure.png"
   fi
+  # The program's messages of the last run stay beside the build (WINEDEBUG channels).
+  cp "$work/app.err" "$build/smoke-messages.txt" 2>/dev/null
   rm -rf "$work"
   exit "$status"
 }
