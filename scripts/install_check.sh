@@ -45,6 +45,11 @@ step "staged $(wc -l <"$work/staged.txt") files"
 missing=$(comm -23 "$work/data.txt" "$work/staged.txt")
 [ -z "$missing" ] || fail "not staged: $missing"
 
+step "the staged tabladex-render, started from /, finds its samples and writes a file"
+(cd / && timeout 60 "$staged/bin/tabladex-render" "$staged/share/tabladex/rhythms/maqsum.krf" \
+  -o "$work/maqsum.wav") || fail "the staged tabladex-render failed"
+[ -s "$work/maqsum.wav" ] || fail "the staged tabladex-render wrote no file"
+
 step "validators"
 desktop-file-validate "$staged/share/applications/tabladex.desktop"
 appstreamcli validate --no-net "$staged/share/metainfo/org.tabladex.Tabladex.metainfo.xml"
@@ -96,5 +101,6 @@ for file in ./usr/bin/tabladex ./usr/share/applications/tabladex.desktop \
   ./usr/share/icons/hicolor/48x48/apps/tabladex.png; do
   grep -qxF "$file" "$work/package.txt" || fail "not in the package: $file"
 done
+grep -qxF ./usr/bin/tabladex-render "$work/package.txt" || fail "not in the package: ./usr/bin/tabladex-render"
 step "$(basename "$package"): $(dpkg-deb -c "$package" | grep -vc '/$') files, every data file in it"
 step "$(dpkg-deb -f "$package" Depends)"
