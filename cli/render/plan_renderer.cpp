@@ -35,7 +35,7 @@ bool PlanRenderer::open(const RenderPlan& plan, const std::string& dataFolder, d
         return false;
     }
     audio::ChannelGroup* group = nullptr;
-    if ((result = system_->createChannelGroup("master", &group)) != audio::Ok) {
+    if ((result = system_->createChannelGroup("Mastah Group", &group)) != audio::Ok) {
         error = audio::errorString(result);
         return false;
     }
