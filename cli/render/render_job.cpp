@@ -44,6 +44,8 @@ bool renderToFile(const RenderOptions& options, const std::string& dataFolder, c
     settings.countInBeats = options.countInBeats;
     settings.rate = options.rate;
     if (options.minutes > 0.0) settings.limitFrames = std::llround(options.minutes * 60.0 * options.rate);
+    if (options.repeatsGiven && isPlaylistPath(options.input))
+        warnings.push_back("--repeats is for a single rhythm; the playlist's own counts are kept");
     RenderPlan plan;
     if (!loadPlan(options.input, settings, plan, warnings, error)) return false;
 

@@ -107,6 +107,7 @@ bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& option
             good = wholeNumber(value, 1, 10000, options.tempo);
         } else if (name == "--repeats") {
             good = wholeNumber(value, 1, 1000000, options.repeats);
+            options.repeatsGiven = true;
         } else if (name == "--count-in") {
             good = wholeNumber(value, 0, 64, options.countInBeats);
         } else if (name == "--gain") {

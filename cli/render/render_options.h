@@ -14,6 +14,7 @@ struct RenderOptions {
     std::string output;
     int32_t tempo = 0;        // 0: each entry's own tempo
     int32_t repeats = 1;      // passes of a single rhythm
+    bool repeatsGiven = false;
     int32_t countInBeats = 0;
     double gainDb = 0.0;
     int32_t rate = 48000;
