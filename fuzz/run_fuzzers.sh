@@ -1,10 +1,11 @@
 #!/bin/sh
 # Runs every built fuzzer for a bounded time from its seed corpus. Builds nothing.
 #
-#   fuzz/run_fuzzers.sh [seconds] [build-dir] [--runs=N]      (any order)
+#   fuzz/run_fuzzers.sh [seconds] [build-dir] [--runs=N] [--target=NAME]...   (any order)
 #
 # seconds: how long each fuzzer runs (default 60); --runs=N runs each for N inputs instead,
-# however long that takes (a long campaign by hand). build-dir: where the fuzzers were built
+# however long that takes (a long campaign by hand); --target=NAME runs only that target
+# (rhythm_file, playlist, sound, bmp or tutor; repeatable). build-dir: where the fuzzers were built
 # (default $TABLADEX_FUZZ_BUILD, else build/fuzz in the source tree, else build-fuzz beside
 # it), configured with
 #   CC=clang CXX=clang++ cmake -DTABLADEX_FUZZ=ON -DTABLADEX_DESKTOP=OFF -DTABLADEX_TESTS=OFF \
@@ -18,9 +19,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 seconds=60
 build=${TABLADEX_FUZZ_BUILD:-}
 runs=""
+only=""
 for argument in "$@"; do
     case $argument in
         --runs=*) runs=${argument#--runs=} ;;
+        --target=*) only="$only ${argument#--target=}" ;;
         ''|*[!0-9]*) build=$argument ;;
         *) seconds=$argument ;;
     esac
@@ -29,7 +32,8 @@ if [ -z "$build" ]; then
     build=$here/../build/fuzz
     [ -d "$build/fuzz" ] || build=$here/../../build-fuzz
 fi
-targets="rhythm_file playlist sound bmp"
+targets="rhythm_file playlist sound bmp tutor"
+[ -n "$only" ] && targets=$only
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tabladex-fuzz.XXXXXX") || exit 2
 status=0
@@ -65,7 +69,10 @@ for target in $targets; do
         echo "== $target: fuzzing for $seconds s"
         limit="-max_total_time=$seconds"
     fi
-    if ! "$fuzzer" "$limit" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
+    # The tutor target reads at most 64 actions of a few bytes each.
+    max_len=4096
+    [ "$target" = tutor ] && max_len=512
+    if ! "$fuzzer" "$limit" -timeout=10 -rss_limit_mb=2048 -max_len=$max_len \
             -artifact_prefix="$work/$target-crashes/" -print_final_stats=1 "$corpus" \
             >"$work/$target.log" 2>&1; then
         tail -n 60 "$work/$target.log" >&2

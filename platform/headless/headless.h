@@ -72,6 +72,7 @@ struct OpenFileAsked {
     HWND owner;
 };
 const std::vector<OpenFileAsked>& openFileRequests();
+void clearOpenFileRequests();
 
 // Frames presented to a window: the client area's pixels, top row first; at() gives
 // 0xRRGGBB.

@@ -197,6 +197,7 @@ void onMessageBox(std::function<void(const MessageBoxShown&)> hook) {
 
 void answerNextOpenFile(const std::string& path) { state().openAnswers.push_back(path); }
 const std::vector<OpenFileAsked>& openFileRequests() { return state().openRequests; }
+void clearOpenFileRequests() { state().openRequests.clear(); }
 
 int presentedFrameCount() { return state().frames; }
 const Frame& lastFrame() { return state().last; }
