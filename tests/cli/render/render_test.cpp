@@ -14,6 +14,7 @@
 #include "cli/render/plan_loader.h"
 #include "cli/render/plan_renderer.h"
 #include "cli/render/render_job.h"
+#include "cli/render/render_options.h"
 #include "measure/onset_detect.h"
 
 namespace fs = std::filesystem;
@@ -209,6 +210,41 @@ TEST_F(Render, ARefusedOrFailedRenderLeavesNoFile) {
     }
     std::ifstream kept(dir_ / "kept.wav");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "the file from before");
+}
+
+TEST(RenderOptions, ReadsBothSpellingsAndRefusesWhatCannotBeUsed) {
+    const auto parse = [](std::vector<const char*> args, RenderOptions& options, std::string& error) {
+        args.insert(args.begin(), "tabladex-render");
+        return parseRenderOptions(static_cast<int>(args.size()), args.data(), options, error);
+    };
+    RenderOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"in.krp", "--tempo=120", "--output", "out.ogg", "--rate", "44100", "--minutes=1.5",
+                       "--gain", "-6", "--count-in", "4", "-v"},
+                      options, error))
+        << error;
+    EXPECT_EQ(options.input, "in.krp");
+    EXPECT_EQ(options.output, "out.ogg");
+    EXPECT_EQ(options.tempo, 120);
+    EXPECT_EQ(options.rate, 44100);
+    EXPECT_EQ(options.minutes, 1.5);
+    EXPECT_EQ(options.gainDb, -6.0);
+    EXPECT_EQ(options.countInBeats, 4);
+    EXPECT_TRUE(options.verbose);
+    EXPECT_FALSE(options.repeatsGiven);
+    const std::vector<std::vector<const char*>> refused = {
+        {"in.krf", "-o", "x.wav", "--tempo", "0"},       {"in.krf", "-o", "x.wav", "--tempo", "12.5"},
+        {"in.krf", "-o", "x.wav", "--rate", "4000"},     {"in.krf", "-o", "x.wav", "--gain", "nan"},
+        {"in.krf", "-o", "x.wav", "--minutes", "0"},     {"in.krf", "-o", "x.wav", "--count-in", "65"},
+        {"in.krf", "-o", "x.wav", "--repeats", "0"},     {"in.krf", "-o", "x.wav", "--speed", "2"},
+        {"in.krf", "-o", "x.wav", "--tempo"},            {"in.krf"},
+        {"in.krf", "-o", "x.wav", "--", "--tempo"},  // after "--", a second input
+    };
+    for (const auto& args : refused) {
+        EXPECT_FALSE(parse(args, options, error)) << args.back();
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_TRUE(parse({"--help"}, options, error) && options.help);
 }
 
 }  // namespace
