@@ -69,10 +69,11 @@ for target in $targets; do
         echo "== $target: fuzzing for $seconds s"
         limit="-max_total_time=$seconds"
     fi
-    # The tutor target reads at most 64 actions of a few bytes each.
-    max_len=4096
-    [ "$target" = tutor ] && max_len=512
-    if ! "$fuzzer" "$limit" -timeout=10 -rss_limit_mb=2048 -max_len=$max_len \
+    # The tutor target reads at most 64 actions of a few bytes each, and long sequences of
+    # them from the start.
+    lengths="-max_len=4096"
+    [ "$target" = tutor ] && lengths="-max_len=512 -len_control=0"
+    if ! "$fuzzer" "$limit" -timeout=10 -rss_limit_mb=2048 $lengths \
             -artifact_prefix="$work/$target-crashes/" -print_final_stats=1 "$corpus" \
             >"$work/$target.log" 2>&1; then
         tail -n 60 "$work/$target.log" >&2
