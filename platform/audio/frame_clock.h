@@ -4,8 +4,10 @@
 // Promises: a delay-locked loop filters the times at which blocks are rendered, so the
 // mapping follows the output's real rate and phase while callback jitter is smoothed
 // away. frameAt(t) is the (fractional) frame that is rendered at time t. The loop starts
-// with a wide bandwidth to lock quickly and narrows as it settles; a jump far larger than
-// any jitter (a stall, a resumed device) resets the phase.
+// with a wide bandwidth to lock quickly and narrows as it settles. Errors beyond a driver's
+// jitter are kept out of the loop, so the burst of requests that follows a stall leaves the
+// map where it was, while such an error that lasts (a dropout, a device that skipped ahead)
+// moves it at once. A jump far beyond any stall (a paused or restarted device) resets it.
 //
 // Threads: the audio thread only (update and frameAt run inside the mixer's render).
 // Ownership: plain value type.
@@ -34,6 +36,12 @@ private:
     std::int64_t blockFrame_ = 0;
     std::int64_t lockedFrames_ = 0;  // frames rendered since the last reset
     bool started_ = false;
+    // An error beyond the jitter limit, while it lasts: since when, which way, and the
+    // earliest request's error.
+    bool shifting_ = false;
+    bool shiftLate_ = false;
+    double shiftSince_ = 0;
+    double shiftError_ = 0;
 };
 
 }  // namespace audio
