@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "platform/audio/audio.h"
@@ -23,7 +24,9 @@ TEST(Threads, PlaybackThreadPlaysWhileTheAudioThreadRenders) {
     audio_test::TempDir dir;
     std::vector<audio::Sound*> sounds;
     for (int i = 0; i < 4; ++i) {
-        const std::string path = dir.file("s" + std::to_string(i) + ".wav");
+        char name[16];
+        std::snprintf(name, sizeof name, "s%d.wav", i);
+        const std::string path = dir.file(name);
         ASSERT_TRUE(audio_test::writeWav(path, audio_test::Pcm16, 2, rate,
                                          audio_test::constantStereo(rate / 100, 0.3f, 0.3f)));
         audio::Sound* sound = nullptr;
