@@ -35,10 +35,10 @@ export PULSE_SINK=tabladex PULSE_SOURCE=tabladex.monitor PULSE_COOKIE="$session/
 # Wine's PulseAudio driver keeps three of its 10 ms periods in the sound server and tops the
 # server up from a timer thread; a tick 10 ms late empties it and the take drops out, whatever
 # the program queues in the driver. The client library's latency setting (read by Wine's
-# driver, as by every client) lets the server hold 60 ms: the setting Wine users give
-# programs that crackle on PulseAudio. TABLADEX_WINE_PULSE_LATENCY= (empty) keeps Wine's own.
-if [ -n "${TABLADEX_WINE_PULSE_LATENCY-60}" ]; then
-  export PULSE_LATENCY_MSEC=${TABLADEX_WINE_PULSE_LATENCY-60}
+# driver, as by every client) lets the server hold 100 ms, as Wine users set it for programs
+# that crackle on PulseAudio. TABLADEX_WINE_PULSE_LATENCY= (empty) keeps Wine's own 30 ms.
+if [ -n "${TABLADEX_WINE_PULSE_LATENCY-100}" ]; then
+  export PULSE_LATENCY_MSEC=${TABLADEX_WINE_PULSE_LATENCY-100}
 fi
 # Wine links the prefix's Desktop and Documents folders into $HOME when it makes the prefix,
 # and its file dialogs need them later: a home of the build's own, which lasts as the prefix.
