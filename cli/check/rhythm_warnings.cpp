@@ -34,7 +34,10 @@ std::string escaped(std::string_view text) {
 }
 
 std::string quoted(char byte) {
-    return "'" + escaped(std::string_view(&byte, 1)) + "'";
+    std::string text = "'";
+    text += escaped(std::string_view(&byte, 1));
+    text += '\'';
+    return text;
 }
 
 bool drawnInTitle(char byte) {

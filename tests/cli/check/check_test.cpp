@@ -1,11 +1,11 @@
 // tabladex-check: the exact lines and exit status for small files the tutor refuses or plays
 // other than meant, the fuzz corpora and regressions among them, and the command's usage.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,9 +30,17 @@ std::string readAll(std::FILE* file) {
     return text;
 }
 
-Outcome runChecker(const std::vector<std::string>& args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
+// The streams are files beside the case's folder: on Windows tmpfile() writes to the root of
+// the drive, which a user may not write.
+Outcome runChecker(const std::vector<std::string>& args, const fs::path& streams) {
+    std::FILE* out = std::fopen((streams.string() + ".out").c_str(), "w+b");
+    std::FILE* err = std::fopen((streams.string() + ".err").c_str(), "w+b");
+    if (!out || !err) {
+        ADD_FAILURE() << "cannot write the checker's output beside " << streams;
+        if (out) std::fclose(out);
+        if (err) std::fclose(err);
+        return {};
+    }
     Outcome run;
     run.status = runCheck(args, out, err);
     run.out = readAll(out);
@@ -108,16 +116,20 @@ const Case cases[] = {
 class CheckTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tabladex-check-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
+        std::random_device random;
+        do {
+            folder = fs::temp_directory_path() / ("tabladex-check-" + std::to_string(random()));
+        } while (!fs::create_directory(folder));
         home = fs::current_path();
         fs::current_path(folder);
     }
     void TearDown() override {
         fs::current_path(home);
         fs::remove_all(folder);
+        fs::remove(folder.string() + ".out");
+        fs::remove(folder.string() + ".err");
     }
+    Outcome check(const std::vector<std::string>& args) const { return runChecker(args, folder); }
     fs::path folder, home;
 };
 
@@ -138,7 +150,7 @@ TEST_F(CheckTest, LinesAndStatusForEachCase) {
         std::vector<std::string> args;
         for (const std::string& arg : c.args)
             args.push_back(withSource(arg));
-        const Outcome run = runChecker(args);
+        const Outcome run = check(args);
         EXPECT_EQ(run.out, withSource(c.expected));
         EXPECT_EQ(run.err, "");
         EXPECT_EQ(run.status, c.status);
@@ -154,7 +166,7 @@ TEST_F(CheckTest, ShippedLibraryIsClean) {
     for (const auto& entry : fs::directory_iterator(TABLADEX_SOURCE_DIR "/data/rhythms"))
         if (entry.path().extension() != ".md") args.push_back(entry.path().string());
     ASSERT_GT(args.size(), 30u);
-    const Outcome run = runChecker(args);
+    const Outcome run = check(args);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.status, 0);
 }
@@ -162,12 +174,12 @@ TEST_F(CheckTest, ShippedLibraryIsClean) {
 TEST_F(CheckTest, UsageProblemsGoToStandardErrorWithStatusTwo) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{}, {"-v"}, {"--bogus", "a.krf"}}) {
-        const Outcome run = runChecker(args);
+        const Outcome run = check(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_NE(run.err.find("usage: tabladex-check"), std::string::npos);
     }
-    const Outcome version = runChecker({"--version"});
+    const Outcome version = check({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "tabladex-check " TABLADEX_VERSION "\n");
 }
