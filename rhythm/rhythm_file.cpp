@@ -62,6 +62,15 @@ bool readRhythmText(std::FILE* file, const char* name, RhythmText& text, ReadPro
         problem = {3, "The subdivision on line 3 of " + where + " must be a positive whole number."};
         return false;
     }
+    // A step shorter than a millisecond cannot be told from the next, and the playback thread
+    // would sound steps back to back without ever sleeping.
+    if (const int64_t perMinute = int64_t{tempo} * subdivision; perMinute > maxStepsPerMinute) {
+        problem = {2, "The tempo on line 2 of " + where + " is too fast: " +
+                          std::to_string(perMinute) + " steps a minute (tempo times subdivision); "
+                          "the tutor plays at most " + std::to_string(maxStepsPerMinute) +
+                          ", a step of 1 ms."};
+        return false;
+    }
     std::string notation = uptoNul(lines[3]);
     if (notation.empty()) {
         problem = {4, "The notation on line 4 of " + where + " is empty."};

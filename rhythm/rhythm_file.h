@@ -2,8 +2,8 @@
 // into what it says, checked, before anything is built from it.
 //
 // A file is refused, with a message that names the fault, its line and the file, when it has
-// fewer than four lines, its tempo or subdivision is not a positive whole number or its
-// notation is empty. The tutor shows the message in its "File Error" box; tools print it.
+// fewer than four lines, its tempo or subdivision is not a positive whole number, its steps
+// would be shorter than a millisecond or its notation is empty. The tutor shows the message in its "File Error" box; tools print it.
 //
 // Threads: any. Ownership: the caller owns the stream and the results.
 #pragma once
@@ -33,6 +33,9 @@ bool leadingInteger(std::string_view line, int32_t& value);
 
 // 60 / tempo / subdivision, divided in that order in extended precision, rounded once.
 double stepTimeFor(int32_t tempo, int32_t subdivision);
+
+// The most steps a minute (tempo times subdivision) a file may ask for: steps of 1 ms.
+constexpr int64_t maxStepsPerMinute = 60000;
 
 // What a rhythm file says: its four lines, each up to its first NUL byte, the numbers read.
 struct RhythmText {

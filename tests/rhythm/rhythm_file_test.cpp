@@ -190,6 +190,12 @@ TEST_F(RhythmFileTest, RefusedFilesSayWhatAndWhereAndLeaveTheEntryDefault) {
         {"Ayoub\nfast\n2\nD-T-\n", 2, "The tempo on line 2 of @" + positive},
         {"Ayoub\n0\n2\nD-T-\n", 2, "The tempo on line 2 of @" + positive},
         {"Ayoub\n-90\n2\nD-T-\n", 2, "The tempo on line 2 of @" + positive},
+        {"Ayoub\n30000000\n1\nD-T-\n", 2,
+         "The tempo on line 2 of @ is too fast: 30000000 steps a minute (tempo times "
+         "subdivision); the tutor plays at most 60000, a step of 1 ms."},
+        {"Ayoub\n30001\n2\nD-T-\n", 2,
+         "The tempo on line 2 of @ is too fast: 60002 steps a minute (tempo times "
+         "subdivision); the tutor plays at most 60000, a step of 1 ms."},
         {"Ayoub\n90\n0\nD-T-\n", 3, "The subdivision on line 3 of @" + positive},
         {"Ayoub\n90\n\nD-T-\n", 3, "The subdivision on line 3 of @" + positive},
         {"Ayoub\n90\n99999999999\nD-T-\n", 3, "The subdivision on line 3 of @" + positive},
@@ -249,6 +255,10 @@ TEST_F(RhythmFileTest, StepTimeIsSixtyOverTempoOverSubdivision) {
     EXPECT_EQ(stepTimeFor(120, 4), 0.125);
     EXPECT_DOUBLE_EQ(stepTimeFor(100, 2), 0.3);
     EXPECT_DOUBLE_EQ(stepTimeFor(90, 3), 60.0 / 90.0 / 3.0);
+    // The fastest file read: 60000 steps a minute.
+    RhythmEntry entry;
+    ASSERT_TRUE(read("Fast\n30000\n2\nd-\n", entry));
+    EXPECT_DOUBLE_EQ(entry.stepTime.load(), 0.001);
 }
 
 }  // namespace
