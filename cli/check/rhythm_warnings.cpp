@@ -7,6 +7,7 @@
 
 #include "gfx/letter_cell.h"
 #include "rhythm/notation_parser.h"
+#include "tutor/controls.h"
 
 namespace {
 
@@ -129,11 +130,23 @@ void notationWarnings(const std::string& path, const RhythmText& text, std::vect
     }
 }
 
+// The tempo slider reaches 30 to 300: a tempo beyond plays as written, but the knob rests at
+// the end of its track and the first touch of the slider brings the tempo into range.
+void tempoWarning(const std::string& path, int32_t tempo, std::vector<Problem>& out) {
+    if (tempo >= controls::minTempo && tempo <= controls::maxTempo) return;
+    out.push_back({path, 2, Severity::Warning,
+                   "The tempo " + std::to_string(tempo) + " is outside the tempo slider's " +
+                       std::to_string(controls::minTempo) + " to " +
+                       std::to_string(controls::maxTempo) +
+                       ": it plays as written until the slider is touched."});
+}
+
 }  // namespace
 
 std::vector<Problem> rhythmWarnings(const std::string& path, const RhythmText& text) {
     std::vector<Problem> warnings;
     titleWarnings(path, text.title, warnings);
+    tempoWarning(path, text.tempo, warnings);
     notationWarnings(path, text, warnings);
     return warnings;
 }

@@ -1,7 +1,7 @@
 // rhythm_warnings.h - what a rhythm file says that the tutor accepts but its writer most
-// likely did not mean: a notation that does not end on a beat, title characters that are
-// not drawn, steps beyond what the notation image shows, notation characters that are
-// neither strokes nor rests.
+// likely did not mean: title characters that are not drawn, a tempo beyond the slider's
+// range, a notation that does not end on a beat, steps beyond what the notation image
+// shows, notation characters that are neither strokes nor rests.
 //
 // Threads: any. Ownership: plain values.
 #pragma once

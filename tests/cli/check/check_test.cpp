@@ -85,6 +85,12 @@ const Case cases[] = {
      "t.krf:1: warning: The title's characters '1', '0', '/', '8', '\\xC3' are not drawn: a title "
      "shows letters and spaces only.\n"
      "u.krf:1: warning: The title is cut after 30 letters and spaces: \"abc\" is not drawn.\n", 0},
+    {"tempo beyond the slider", {{"f.krf", "F\n301\n2\nd-\n"}, {"s.krf", "S\n29\n2\nd-\n"}},
+     {"f.krf", "s.krf"},
+     "f.krf:2: warning: The tempo 301 is outside the tempo slider's 30 to 300: it plays as "
+     "written until the slider is touched.\n"
+     "s.krf:2: warning: The tempo 29 is outside the tempo slider's 30 to 300: it plays as "
+     "written until the slider is touched.\n", 0},
     {"notation", {{"n.krf", "N\n90\n2\nd-x-kxs-\n"}, {"l.krf", "L\n90\n2\n" + longNotation + "\n"}},
      {"n.krf", "l.krf"},
      "n.krf:4: warning: Step 3 and 1 more step are 'x', outside the notation alphabet "
