@@ -1,23 +1,12 @@
 // Fuzz target: any bytes as a BMP file for the image loader. A loaded image must hold every
 // pixel its size promises, so the whole image is copied once.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "fuzz/scratch_file.h"
 #include "gfx/surface.h"
 #include "platform/headless/headless.h"
-
-namespace {
-
-const std::string& scratchPath() {
-    static const std::string path =
-        "/tmp/tabladex-bmp-fuzz-" + std::to_string(getpid()) + ".bmp";
-    return path;
-}
-
-}  // namespace
 
 // Surfaces are DIB sections of the headless backend.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -27,15 +16,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The loader takes a path, so the bytes go through a file just as a real image does.
-    std::FILE* file = std::fopen(scratchPath().c_str(), "wb");
-    if (!file) return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
-
-    // libFuzzer may end the process without running exit handlers, so the file goes at once.
+    const std::string path = fuzz_support::writeScratchFile("bmp", ".bmp", data, size);
+    if (path.empty()) return 0;
     Surface image;
-    const bool loaded = image.loadBitmap(scratchPath().c_str());
-    std::remove(scratchPath().c_str());
+    const bool loaded = image.loadBitmap(path.c_str());
+    std::remove(path.c_str());
     if (!loaded) return 0;
     if (image.width <= 0 || image.height <= 0 || !image.pixels) __builtin_trap();
 
