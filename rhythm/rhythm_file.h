@@ -3,7 +3,8 @@
 //
 // A file is refused, with a message that names the fault, its line and the file, when it has
 // fewer than four lines, its tempo or subdivision is not a positive whole number, its steps
-// would be shorter than a millisecond or its notation is empty. The tutor shows the message in its "File Error" box; tools print it.
+// would be shorter than a millisecond or its notation is empty. The tutor shows the message
+// in its "File Error" box; tools print it.
 //
 // Threads: any. Ownership: the caller owns the stream and the results.
 #pragma once
