@@ -56,6 +56,7 @@ public:
     static void renderOutput(void* user, float* out, int frames, double now) {
         static_cast<SystemImpl*>(user)->mixer->render(out, frames, now);
     }
+    static void restartOutput(void* user) { static_cast<SystemImpl*>(user)->mixer->restartClock(); }
 
     Result initImpl(int maxChannels, unsigned flags, void* extraDriverData);
     Result createSoundImpl(const char* path, unsigned mode, Sound** sound);
@@ -122,7 +123,7 @@ Result SystemImpl::initImpl(int maxChannels, unsigned flags, void* extraDriverDa
     config.blockFrames = kBlockFrames;
     try {
         mixer = std::make_unique<Mixer>();
-        const RenderTarget target{&SystemImpl::renderOutput, this};
+        const RenderTarget target{&SystemImpl::renderOutput, &SystemImpl::restartOutput, this};
         kind = defaultOutput();
         if (kind == OutputKind::Device) {
             output = openDeviceOutput(target, kSampleRate, kBlockFrames);
@@ -300,6 +301,12 @@ Result Sound::getLengthFrames(std::size_t* frames) const {
 // ----- Output selection and test-facing calls --------------------------------------------
 
 OutputKind outputKind(const System* system) { return impl(system)->kind; }
+
+DeviceStatus deviceStatus(const System* system) {
+    const SystemImpl* self = impl(system);
+    if (!self->initialized || self->kind != OutputKind::Device) return DeviceStatus{};
+    return self->output->status();
+}
 
 int outputSampleRate(const System* system) {
     const SystemImpl* self = impl(system);

@@ -122,7 +122,8 @@ protected:
 // Output selection, for the program, tests and benchmarks.
 //
 // A system's output is chosen when init runs, from the process-wide default below:
-//   Device:  SDL2's audio device; when none can be opened, the silent output instead.
+//   Device:  the sound server (libpulse) on Linux, else SDL2's audio device; waveOut on
+//            Windows; when none can be opened, the silent output instead.
 //   Silent:  no device; the mixer runs on its own thread, paced by the steady clock.
 //   Offline: no thread; the mixer runs only when offlineRender is called, on a virtual
 //            clock that the caller sets.
@@ -134,6 +135,21 @@ OutputKind defaultOutput();
 // Which output the system actually runs (after a fallback from Device to Silent, Silent).
 OutputKind outputKind(const System* system);
 int outputSampleRate(const System* system);
+
+// Device output: how its device has fared. When the device (on Linux, the sound server) goes
+// away, the output goes on mixing on the steady clock into nothing, so requests made meanwhile
+// keep their frames and none sound late in a burst, and it opens the device again with a
+// back-off (150 ms at first, up to one second), so sound is back within about a second of the
+// device's return. A sound server that stays away for 3 s is replaced by SDL2's device where
+// one opens (the output then stays there); otherwise the server is tried on. playSound never
+// waits for any of this. Main thread; on the other outputs every field is zero.
+struct DeviceStatus {
+    bool playing = false;     // a device takes the mix now
+    unsigned losses = 0;      // times the device or sound server went away
+    unsigned recoveries = 0;  // times sound came back after a loss, on it or on the fallback
+    bool fallback = false;    // the sound server stayed away and SDL2's device plays instead
+};
+DeviceStatus deviceStatus(const System* system);
 
 // Offline output: the sample rate of the systems initialised after the call, which decode
 // their sounds to it (0 or less: the library's own rate, as the other outputs run). Process-

@@ -82,6 +82,11 @@ void FrameClock::update(double now, std::int64_t blockStart) {
                          nominalPeriod_ * (1.0 + kMaxRateDeviation));
 }
 
+void FrameClock::restart() {
+    started_ = false;
+    period_ = nominalPeriod_;
+}
+
 double FrameClock::frameAt(double t) const {
     return static_cast<double>(blockFrame_) + (t - blockTime_) / period_;
 }

@@ -7,7 +7,8 @@
 // with a wide bandwidth to lock quickly and narrows as it settles. Errors beyond a driver's
 // jitter are kept out of the loop, so the burst of requests that follows a stall leaves the
 // map where it was, while such an error that lasts (a dropout, a device that skipped ahead)
-// moves it at once. A jump far beyond any stall (a paused or restarted device) resets it.
+// moves it at once. A jump far beyond any stall (a paused or restarted device) resets it, and
+// so does an output that opens a new device (restart).
 //
 // Threads: the audio thread only (update and frameAt run inside the mixer's render).
 // Ownership: plain value type.
@@ -24,6 +25,9 @@ public:
     // Called at the start of every block: now is the clock time, blockStart the first
     // frame of the block about to be rendered.
     void update(double now, std::int64_t blockStart);
+    // A new device from the next update on: the map starts again from that block, at the
+    // nominal rate and the wide bandwidth, as at the first block.
+    void restart();
     bool started() const { return started_; }
     double frameAt(double t) const;
     // Current estimate of the output's rate in frames per second of the clock.

@@ -57,6 +57,9 @@ public:
     // Audio thread: renders the next frames into out (interleaved stereo); now is the
     // clock time at which they are asked for (ignored on the virtual clock).
     void render(float* out, int frames, double now);
+    // Audio thread: the output opened a new device; the next render starts a new map of
+    // times to frames (see FrameClock::restart). Voices and pending starts go on.
+    void restartClock() { clock_.restart(); }
 
 private:
     struct Request {

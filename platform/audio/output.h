@@ -1,12 +1,13 @@
 // output.h - where the mixer's blocks go: a sound device or a silent, clock-paced thread.
 //
-// Promises: an Output calls its RenderTarget from its own thread, once per block, with
-// interleaved stereo float to fill and the clock time (clockNow) at which the block is
-// asked for, from start() until stop() returns. stop() is idempotent and the destructor
-// stops. sampleRate() and blockFrames() are fixed once the output is opened.
+// Promises: an Output calls its RenderTarget from one thread at a time, once per block,
+// with interleaved stereo float to fill and the clock time (clockNow) at which the block is
+// asked for, from start() until stop() returns, whether its device is there or not (see
+// device_gap.h); status() says how the device has fared. stop() is idempotent and the
+// destructor stops. sampleRate() and blockFrames() are fixed once the output is opened.
 //
-// Threads: open, start, stop and the destructor run on the main thread; the render target
-// runs on the output's thread and must not block, allocate or log.
+// Threads: open, start, stop, status and the destructor run on the main thread; the render
+// target runs on the output's thread and must not block, allocate or log.
 // Ownership: the caller owns the Output; the Output does not own the render target.
 #pragma once
 
@@ -18,6 +19,10 @@ namespace audio {
 
 struct RenderTarget {
     void (*render)(void* user, float* out, int frames, double now) = nullptr;
+    // Called on the rendering thread before the first block of a new device (a stream opened
+    // again, a fallback): the times at which blocks are asked for start a new relation to
+    // the frames heard.
+    void (*restart)(void* user) = nullptr;
     void* user = nullptr;
 };
 
@@ -28,6 +33,7 @@ public:
     virtual int blockFrames() const = 0;
     virtual Result start() = 0;
     virtual void stop() = 0;
+    virtual DeviceStatus status() const { return DeviceStatus{}; }
 };
 
 // The platform's sound device (on Linux a sound server, else SDL2; waveOut on Windows), asked
@@ -39,6 +45,10 @@ std::unique_ptr<Output> openDeviceOutput(RenderTarget target, int rate, int bloc
 // A PulseAudio (or PipeWire) server's default sink, with 25 ms of latency, topped up a
 // two blocks at a time; null when no server is reachable (none is ever started for it).
 std::unique_ptr<Output> openPulseOutput(RenderTarget target, int rate, int blockFrames);
+// SDL2's default device. fixedRate: at exactly rate (SDL converts), with blocks of
+// blockFrames, for a mixer that already runs at them; else 44.1 or 48 kHz, as the device
+// prefers, with blocks of at least 1024 frames. Null when no device opens. Any thread.
+std::unique_ptr<Output> openSdlOutput(RenderTarget target, int rate, int blockFrames, bool fixedRate);
 #endif
 
 }  // namespace audio

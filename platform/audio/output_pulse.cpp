@@ -10,6 +10,13 @@
 // server has room for, then blocks in the loop until the server asks for more or stop()
 // wakes it. open() connects on the calling thread and fails quickly, without
 // starting a server, when none is reachable.
+//
+// Servers restart (on updates, on a change of devices). When the context or the stream
+// fails, the thread drops both, keeps the mix going on the steady clock (device_gap.h) and
+// connects again, without blocking, on the same main loop, with a back-off; a new stream
+// restarts the mixer's frame clock. A server still away after 3 s is replaced by SDL2's
+// device, which then plays for good; when SDL has no device either, the server is tried on
+// (SDL again every 5 s).
 #include <pulse/pulseaudio.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -17,11 +24,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "clock.h"
+#include "device_gap.h"
 #include "output.h"
 
 namespace audio {
@@ -30,62 +39,38 @@ namespace {
 
 constexpr double kBufferSeconds = 0.025;  // the stream's whole latency, server and sink
 constexpr int kRequestBlocks = 2;         // the server asks for this many blocks at a time
-constexpr int kConnectTimeoutMs = 2000;
+constexpr double kConnectTimeoutSeconds = 2.0;
+// The server asks every 10 ms or so while its sink plays; a silence this long is a sink that
+// sleeps or a stream held back, not a late request.
+constexpr double kStallSeconds = 0.1;
+constexpr double kFallbackAfterSeconds = 3.0;
+constexpr double kFallbackRetrySeconds = 5.0;
 
 class PulseOutput final : public Output {
 public:
-    PulseOutput(RenderTarget target, int blockFrames) : target_(target), blockFrames_(blockFrames) {}
+    PulseOutput(RenderTarget target, int rate, int blockFrames)
+        : target_(target), rate_(rate), blockFrames_(blockFrames), gap_(target, rate, blockFrames) {}
     ~PulseOutput() override {
         stop();
-        if (stream_) {
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-        }
-        if (context_) {
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-        }
+        disconnect();
         if (loop_) pa_mainloop_free(loop_);
     }
 
-    bool open(int rate) {
-        rate_ = rate;
+    bool open() {
         loop_ = pa_mainloop_new();
         if (!loop_) return false;
-        context_ = pa_context_new(pa_mainloop_get_api(loop_), "Tabladex");
-        if (!context_ || pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            return false;
-        if (!iterateUntil([this] {
-                const pa_context_state_t state = pa_context_get_state(context_);
-                return state == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(state) ? 0 : -1;
-            }))
-            return false;
-
-        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate), 2};
-        stream_ = pa_stream_new(context_, "Drum strokes", &format, nullptr);
-        if (!stream_) return false;
-        const uint32_t frameBytes = 2 * sizeof(float);
-        pa_buffer_attr attr;
-        attr.maxlength = static_cast<uint32_t>(-1);
-        attr.tlength = static_cast<uint32_t>(kBufferSeconds * rate) * frameBytes;
-        attr.prebuf = static_cast<uint32_t>(-1);
-        // The server keeps two requests' worth (about 21 ms) of the stream and lets the sink
-        // have the rest: the larger the request, the longer this thread may be late.
-        attr.minreq = static_cast<uint32_t>(kRequestBlocks * blockFrames_) * frameBytes;
-        attr.fragsize = static_cast<uint32_t>(-1);
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
-                                                          PA_STREAM_AUTO_TIMING_UPDATE |
-                                                          PA_STREAM_INTERPOLATE_TIMING);
-        if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0)
-            return false;
-        if (!iterateUntil([this] {
-                const pa_stream_state_t state = pa_stream_get_state(stream_);
-                return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
-            }))
-            return false;
         // Room for the whole buffer at once, so a late request is answered in one write.
-        block_.assign(static_cast<std::size_t>(kBufferSeconds * rate + blockFrames_) * 2, 0.0f);
-        return true;
+        block_.assign(static_cast<std::size_t>(kBufferSeconds * rate_ + blockFrames_) * 2, 0.0f);
+        if (!beginConnect()) return false;
+        const double deadline = steadySeconds() + kConnectTimeoutSeconds;
+        for (;;) {
+            const int state = progress();
+            if (state != 0) return state > 0;
+            if (steadySeconds() > deadline) return false;
+            if (pa_mainloop_prepare(loop_, 50 * 1000) < 0 || pa_mainloop_poll(loop_) < 0 ||
+                pa_mainloop_dispatch(loop_) < 0)
+                return false;
+        }
     }
 
     int sampleRate() const override { return rate_; }
@@ -105,24 +90,72 @@ public:
     }
 
     void stop() override {
-        if (!running_.exchange(false)) return;
-        pa_mainloop_wakeup(loop_);
-        if (thread_.joinable()) thread_.join();
+        if (running_.exchange(false)) {
+            pa_mainloop_wakeup(loop_);
+            if (thread_.joinable()) thread_.join();
+        }
+        if (fallback_) fallback_->stop();
+    }
+
+    DeviceStatus status() const override {
+        DeviceStatus s = health_.status();
+        if (const Output* fallback = fallbackShown_.load(std::memory_order_acquire)) {
+            const DeviceStatus f = fallback->status();
+            s.playing = f.playing;
+            s.losses += f.losses;
+            s.recoveries += f.recoveries;
+        }
+        return s;
     }
 
 private:
-    // Runs the main loop on this thread until done() says 1 (true) or -1 (failed), for at
-    // most the connection time-out.
-    template <class Done>
-    bool iterateUntil(Done done) {
-        const pa_usec_t deadline = pa_rtclock_now() + pa_usec_t(kConnectTimeoutMs) * 1000;
-        for (;;) {
-            const int state = done();
-            if (state != 0) return state > 0;
-            if (pa_rtclock_now() > deadline) return false;
-            if (pa_mainloop_prepare(loop_, 50 * 1000) < 0 || pa_mainloop_poll(loop_) < 0 ||
-                pa_mainloop_dispatch(loop_) < 0)
-                return false;
+    // Starts connecting to the server; false when that fails at once.
+    bool beginConnect() {
+        context_ = pa_context_new(pa_mainloop_get_api(loop_), "Tabladex");
+        return context_ && pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+    }
+
+    // Takes the connection a step on as the main loop brings news: 1 once the stream plays,
+    // 0 while it is on its way, -1 when the context or the stream failed.
+    int progress() {
+        const pa_context_state_t context = pa_context_get_state(context_);
+        if (!PA_CONTEXT_IS_GOOD(context)) return -1;
+        if (context != PA_CONTEXT_READY) return 0;
+        if (!stream_ && !connectStream()) return -1;
+        const pa_stream_state_t stream = pa_stream_get_state(stream_);
+        if (!PA_STREAM_IS_GOOD(stream)) return -1;
+        return stream == PA_STREAM_READY ? 1 : 0;
+    }
+
+    bool connectStream() {
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(rate_), 2};
+        stream_ = pa_stream_new(context_, "Drum strokes", &format, nullptr);
+        if (!stream_) return false;
+        const uint32_t frameBytes = 2 * sizeof(float);
+        pa_buffer_attr attr;
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = static_cast<uint32_t>(kBufferSeconds * rate_) * frameBytes;
+        attr.prebuf = static_cast<uint32_t>(-1);
+        // The server keeps two requests' worth (about 21 ms) of the stream and lets the sink
+        // have the rest: the larger the request, the longer this thread may be late.
+        attr.minreq = static_cast<uint32_t>(kRequestBlocks * blockFrames_) * frameBytes;
+        attr.fragsize = static_cast<uint32_t>(-1);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
+                                                          PA_STREAM_AUTO_TIMING_UPDATE |
+                                                          PA_STREAM_INTERPOLATE_TIMING);
+        return pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) >= 0;
+    }
+
+    void disconnect() {
+        if (stream_) {
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+        }
+        if (context_) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
         }
     }
 
@@ -130,29 +163,138 @@ private:
         // Ahead of ordinary work where the system allows it, as sound threads are; without the
         // right it stays as it is and the buffer absorbs the delays.
         setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -11);
-        const std::size_t frameBytes = 2 * sizeof(float);
-        const std::size_t bufferFrames = block_.size() / 2;
+        bool playing = true;  // open() left a stream that plays
+        lastAsked_ = steadySeconds();
         while (running_.load(std::memory_order_relaxed)) {
-            // Everything the server asks for, as soon as it asks: its requests need not come
-            // in whole blocks, and a buffer this short has no room for holding back.
-            for (std::size_t asked; (asked = pa_stream_writable_size(stream_) / frameBytes) > 0;) {
-                const std::size_t frames = std::min(asked, bufferFrames);
-                target_.render(target_.user, block_.data(), static_cast<int>(frames), clockNow());
-                if (pa_stream_write(stream_, block_.data(), frames * frameBytes, nullptr, 0,
-                                    PA_SEEK_RELATIVE) < 0)
-                    return;
+            if (playing) {
+                if (feed()) continue;
+                playing = false;
+                disconnect();
+                health_.lost();
+                gap_.begin(steadySeconds());
+            } else if (fallback_) {
+                wait(steadySeconds() + 1.0);  // SDL plays now; this thread only waits for stop()
+            } else {
+                playing = reconnect();
             }
-            if (pa_mainloop_iterate(loop_, 1, nullptr) < 0) return;
-            if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) return;
         }
     }
 
+    // Writes everything the server asks for, as soon as it asks, and waits for its next
+    // request; false when the stream or the server is gone. A server that stops asking (a
+    // sink asleep, a stream held back) gets the mix as it is when it asks again: meanwhile
+    // the blocks are rendered on the steady clock, so that requests do not pile up to sound
+    // together, late, when it wakes.
+    bool feed() {
+        const std::size_t frameBytes = 2 * sizeof(float);
+        const std::size_t bufferFrames = block_.size() / 2;
+        bool asked = false;
+        // Its requests need not come in whole blocks, and a buffer this short has no room
+        // for holding back.
+        for (std::size_t room; (room = pa_stream_writable_size(stream_)) > 0;) {
+            if (room == static_cast<std::size_t>(-1)) return false;  // the stream failed
+            const std::size_t frames = std::min(room / frameBytes, bufferFrames);
+            if (frames == 0) break;
+            target_.render(target_.user, block_.data(), static_cast<int>(frames), clockNow());
+            if (pa_stream_write(stream_, block_.data(), frames * frameBytes, nullptr, 0,
+                                PA_SEEK_RELATIVE) < 0)
+                return false;
+            asked = true;
+        }
+        const double now = steadySeconds();
+        if (asked || !stalled_) {
+            if (asked) lastAsked_ = now;
+            stalled_ = false;
+        }
+        double until = lastAsked_ + kStallSeconds;
+        if (now >= until) {
+            if (!stalled_) gap_.begin(lastAsked_);
+            stalled_ = true;
+            until = gap_.renderDue(now);
+        }
+        if (!wait(until)) return false;
+        return pa_context_get_state(context_) == PA_CONTEXT_READY &&
+               pa_stream_get_state(stream_) == PA_STREAM_READY;
+    }
+
+    // One turn while the server is away: the blocks due, a step of the connection under way
+    // or a new try when one is due, the fallback when the server has been away long enough.
+    // True once a new stream plays.
+    bool reconnect() {
+        double now = steadySeconds();
+        double wake = gap_.renderDue(now);
+        if (context_) {
+            const int state = progress();
+            if (state > 0) {
+                if (target_.restart) target_.restart(target_.user);
+                lastAsked_ = steadySeconds();
+                stalled_ = false;
+                health_.restored();
+                return true;
+            }
+            if (state < 0 || now > tryDeadline_) {
+                disconnect();
+                gap_.tried(now);
+            }
+        } else if (now >= gap_.nextTry()) {
+            if (beginConnect()) {
+                tryDeadline_ = now + kConnectTimeoutSeconds;
+            } else {
+                disconnect();
+                gap_.tried(now);
+            }
+        }
+        if (!context_ && gap_.awayFor(now) >= kFallbackAfterSeconds && now >= nextFallback_) {
+            if (openFallback()) return false;
+            now = steadySeconds();
+            nextFallback_ = now + kFallbackRetrySeconds;
+            wake = gap_.renderDue(now);
+        }
+        wait(std::min(wake, context_ ? tryDeadline_ : gap_.nextTry()));
+        return false;
+    }
+
+    // SDL2's device in this output's place, at the mixer's rate and block; from its start on
+    // only SDL's thread renders.
+    bool openFallback() {
+        std::unique_ptr<Output> sdl = openSdlOutput(target_, rate_, blockFrames_, true);
+        if (!sdl) return false;
+        if (target_.restart) target_.restart(target_.user);
+        if (sdl->start() != Ok) return false;
+        fallback_ = std::move(sdl);
+        health_.restored(true);
+        fallbackShown_.store(fallback_.get(), std::memory_order_release);
+        return true;
+    }
+
+    // Runs the main loop until the steady time until, or until the server or stop() wakes it;
+    // false when the loop fails.
+    bool wait(double until) {
+        const double seconds = std::max(0.0, until - steadySeconds());
+        const int timeout = static_cast<int>(std::ceil(seconds * 1e6));
+        if (pa_mainloop_prepare(loop_, timeout) < 0 || pa_mainloop_poll(loop_) < 0 ||
+            pa_mainloop_dispatch(loop_) < 0) {
+            // A loop that cannot poll must not turn this thread into a spin.
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+            return false;
+        }
+        return true;
+    }
+
     RenderTarget target_;
+    int rate_;
     int blockFrames_;
-    int rate_ = 0;
     pa_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
+    pa_context* context_ = nullptr;  // output thread once started, as are the four below
     pa_stream* stream_ = nullptr;
+    double lastAsked_ = 0;  // when the server last asked for frames
+    bool stalled_ = false;  // it has not asked for kStallSeconds: the gap renders
+    double tryDeadline_ = 0;
+    double nextFallback_ = 0;
+    DeviceGap gap_;
+    std::unique_ptr<Output> fallback_;  // output thread; the main thread once it is joined
+    std::atomic<const Output*> fallbackShown_{nullptr};
+    DeviceHealth health_;
     std::vector<float> block_;
     std::thread thread_;
     std::atomic<bool> running_{false};
@@ -161,8 +303,8 @@ private:
 }  // namespace
 
 std::unique_ptr<Output> openPulseOutput(RenderTarget target, int rate, int blockFrames) {
-    auto output = std::make_unique<PulseOutput>(target, blockFrames);
-    if (!output->open(rate)) return nullptr;
+    auto output = std::make_unique<PulseOutput>(target, rate, blockFrames);
+    if (!output->open()) return nullptr;
     return output;
 }
 

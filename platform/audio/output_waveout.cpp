@@ -6,15 +6,21 @@
 // milliseconds, and a shallow ring then runs dry and drops out. Depth costs latency, not
 // timing: the mixer places stamped starts by the times at which blocks are asked for, which
 // stay one block apart however deep the ring is.
+//
+// A device that goes away (unplugged, its driver gone: waveOutWrite fails, or no buffer
+// comes back for a second) is closed; the thread keeps the mix going on the steady clock
+// (device_gap.h) and opens the default device again with a back-off, starting the ring anew.
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
 #include "clock.h"
+#include "device_gap.h"
 #include "output.h"
 
 namespace audio {
@@ -27,60 +33,36 @@ constexpr int kMaxBuffers = 64;
 // blocks after their stamp; Windows wakes waiting threads on a timer of up to 15.6 ms, so
 // with shorter blocks a playback thread woken late would miss its start's frame.
 constexpr int kMinBlockFrames = 512;
+constexpr DWORD kStalledMs = 1000;  // no buffer back for this long: the device is gone
 
 class WaveOutOutput final : public Output {
 public:
-    explicit WaveOutOutput(RenderTarget target) : target_(target) {}
+    WaveOutOutput(RenderTarget target, int rate, int blockFrames)
+        : target_(target),
+          rate_(rate),
+          blockFrames_(blockFrames < kMinBlockFrames ? kMinBlockFrames : blockFrames),
+          gap_(target, rate, blockFrames_) {}
     ~WaveOutOutput() override { stop(); }
 
-    bool open(int rate, int blockFrames) {
+    bool open() {
         if (waveOutGetNumDevs() == 0) return false;
-        WAVEFORMATEX format{};
-        format.wFormatTag = 3;  // WAVE_FORMAT_IEEE_FLOAT (mmreg.h)
-        format.nChannels = 2;
-        format.nSamplesPerSec = static_cast<DWORD>(rate);
-        format.wBitsPerSample = 32;
-        format.nBlockAlign = 2 * sizeof(float);
-        format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
         event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
         if (!event_) return false;
-        if (waveOutOpen(&device_, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(event_), 0,
-                        CALLBACK_EVENT) != MMSYSERR_NOERROR) {
-            device_ = nullptr;
-            return false;
-        }
-        rate_ = rate;
-        blockFrames_ = blockFrames < kMinBlockFrames ? kMinBlockFrames : blockFrames;
-        buffers_ = static_cast<int>(kQueueSeconds * rate / blockFrames_ + 0.5);
+        buffers_ = static_cast<int>(kQueueSeconds * rate_ / blockFrames_ + 0.5);
         if (buffers_ < 2) buffers_ = 2;
         if (buffers_ > kMaxBuffers) buffers_ = kMaxBuffers;
         memory_.assign(static_cast<std::size_t>(buffers_) * blockFrames_ * 2, 0.0f);
-        for (int i = 0; i < buffers_; ++i) {
-            WAVEHDR& header = headers_[i];
-            header = WAVEHDR{};
-            header.lpData = reinterpret_cast<LPSTR>(memory_.data() + static_cast<std::size_t>(i) * blockFrames_ * 2);
-            header.dwBufferLength = static_cast<DWORD>(blockFrames_ * 2 * sizeof(float));
-            if (waveOutPrepareHeader(device_, &header, sizeof header) != MMSYSERR_NOERROR) return false;
-        }
-        return true;
+        return openDevice();
     }
 
     int sampleRate() const override { return rate_; }
     int blockFrames() const override { return blockFrames_; }
+    DeviceStatus status() const override { return health_.status(); }
 
     Result start() override {
         if (!device_) return ErrOutputInit;
         if (running_.load()) return Ok;
-        // The ring starts full of silence, so that from the first block on the mixer is asked
-        // for one block each time the device has played one: evenly spaced requests, which
-        // its clock needs to map times to frames.
-        for (int i = 0; i < buffers_; ++i) {
-            if (waveOutWrite(device_, &headers_[i], sizeof headers_[i]) != MMSYSERR_NOERROR) {
-                return ErrOutputInit;
-            }
-        }
-        written_.store(static_cast<std::int64_t>(buffers_) * blockFrames_);
-        next_ = 0;
+        if (!fillRing()) return ErrOutputInit;
         // While sound plays, timed waits (the playback thread's among them) end within a
         // millisecond of their time instead of on the system's coarse timer.
         timerPeriodSet_ = timeBeginPeriod(1) == TIMERR_NOERROR;
@@ -102,16 +84,8 @@ public:
             timeEndPeriod(1);
             timerPeriodSet_ = false;
         }
-        if (device_) {
-            reportLatency();
-            waveOutReset(device_);
-            for (int i = 0; i < buffers_; ++i) {
-                WAVEHDR& header = headers_[i];
-                if (header.dwFlags & WHDR_PREPARED) waveOutUnprepareHeader(device_, &header, sizeof header);
-            }
-            waveOutClose(device_);
-            device_ = nullptr;
-        }
+        if (device_) reportLatency();
+        closeDevice();
         if (event_) {
             CloseHandle(event_);
             event_ = nullptr;
@@ -119,6 +93,58 @@ public:
     }
 
 private:
+    // Opens the default device with the ring's headers prepared; false (and no device) when
+    // it cannot.
+    bool openDevice() {
+        WAVEFORMATEX format{};
+        format.wFormatTag = 3;  // WAVE_FORMAT_IEEE_FLOAT (mmreg.h)
+        format.nChannels = 2;
+        format.nSamplesPerSec = static_cast<DWORD>(rate_);
+        format.wBitsPerSample = 32;
+        format.nBlockAlign = 2 * sizeof(float);
+        format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+        if (waveOutOpen(&device_, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(event_), 0,
+                        CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+            device_ = nullptr;
+            return false;
+        }
+        for (int i = 0; i < buffers_; ++i) {
+            WAVEHDR& header = headers_[i];
+            header = WAVEHDR{};
+            header.lpData = reinterpret_cast<LPSTR>(memory_.data() + static_cast<std::size_t>(i) * blockFrames_ * 2);
+            header.dwBufferLength = static_cast<DWORD>(blockFrames_ * 2 * sizeof(float));
+            if (waveOutPrepareHeader(device_, &header, sizeof header) != MMSYSERR_NOERROR) {
+                closeDevice();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void closeDevice() {
+        if (!device_) return;
+        waveOutReset(device_);
+        for (int i = 0; i < buffers_; ++i) {
+            WAVEHDR& header = headers_[i];
+            if (header.dwFlags & WHDR_PREPARED) waveOutUnprepareHeader(device_, &header, sizeof header);
+        }
+        waveOutClose(device_);
+        device_ = nullptr;
+    }
+
+    // The ring starts full of silence, so that from the first block on the mixer is asked
+    // for one block each time the device has played one: evenly spaced requests, which its
+    // clock needs to map times to frames.
+    bool fillRing() {
+        std::fill(memory_.begin(), memory_.end(), 0.0f);
+        for (int i = 0; i < buffers_; ++i) {
+            if (waveOutWrite(device_, &headers_[i], sizeof headers_[i]) != MMSYSERR_NOERROR) return false;
+        }
+        written_.store(static_cast<std::int64_t>(buffers_) * blockFrames_);
+        next_ = 0;
+        return true;
+    }
+
     // Blocks still to be played when the output stops, as measured by the device's own
     // position: the output's latency beyond the mixer's. Written to the debugger's output
     // (Wine shows it with WINEDEBUG=+debugstr); users see nothing.
@@ -142,43 +168,80 @@ private:
 
     void run() {
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+        DWORD lastBack = GetTickCount();
         while (running_.load(std::memory_order_relaxed)) {
+            if (!device_) {
+                reopen();
+                lastBack = GetTickCount();
+                continue;
+            }
             // The device hands buffers back in the order they were written; refill them in
             // that order, so that the mixer's consecutive blocks play consecutively.
+            bool failed = false;
             for (int refilled = 0; refilled < buffers_; ++refilled) {
                 WAVEHDR& header = headers_[next_];
                 const DWORD flags = static_cast<volatile DWORD&>(header.dwFlags);
                 if (!(flags & WHDR_DONE)) break;
                 header.dwFlags = flags & ~static_cast<DWORD>(WHDR_DONE);
                 target_.render(target_.user, reinterpret_cast<float*>(header.lpData), blockFrames_, clockNow());
-                waveOutWrite(device_, &header, sizeof header);
+                if (waveOutWrite(device_, &header, sizeof header) != MMSYSERR_NOERROR) {
+                    failed = true;  // MMSYSERR_NODRIVER, MMSYSERR_BADDEVICEID and the like
+                    break;
+                }
                 written_.fetch_add(blockFrames_, std::memory_order_relaxed);
                 next_ = (next_ + 1) % buffers_;
+                lastBack = GetTickCount();
+            }
+            if (failed || GetTickCount() - lastBack > kStalledMs) {
+                closeDevice();
+                health_.lost();
+                gap_.begin(steadySeconds());
+                continue;
             }
             WaitForSingleObject(event_, 100);
         }
     }
 
+    // One turn without a device: the blocks due, and a new device when a try is due.
+    void reopen() {
+        const double now = steadySeconds();
+        const double wake = gap_.renderDue(now);
+        if (now >= gap_.nextTry()) {
+            if (openDevice() && fillRing()) {
+                if (target_.restart) target_.restart(target_.user);
+                health_.restored();
+                return;
+            }
+            closeDevice();
+            gap_.tried(now);
+        }
+        const double until = wake < gap_.nextTry() ? wake : gap_.nextTry();
+        const double seconds = until - steadySeconds();
+        WaitForSingleObject(event_, seconds > 0 ? static_cast<DWORD>(seconds * 1000) + 1 : 0);
+    }
+
     RenderTarget target_;
-    HWAVEOUT device_ = nullptr;
+    int rate_;
+    int blockFrames_;
+    HWAVEOUT device_ = nullptr;  // the thread's while it runs
     HANDLE event_ = nullptr;
     WAVEHDR headers_[kMaxBuffers] = {};
     int buffers_ = 0;
     int next_ = 0;  // the buffer the device hands back next (render thread)
     std::vector<float> memory_;
+    DeviceGap gap_;
+    DeviceHealth health_;
     std::thread thread_;
     std::atomic<bool> running_{false};
     bool timerPeriodSet_ = false;
     std::atomic<std::int64_t> written_{0};  // frames handed to the device
-    int rate_ = 0;
-    int blockFrames_ = 0;
 };
 
 }  // namespace
 
 std::unique_ptr<Output> openDeviceOutput(RenderTarget target, int rate, int blockFrames) {
-    auto output = std::make_unique<WaveOutOutput>(target);
-    if (!output->open(rate, blockFrames)) return nullptr;
+    auto output = std::make_unique<WaveOutOutput>(target, rate, blockFrames);
+    if (!output->open()) return nullptr;
     return output;
 }
 
