@@ -1,7 +1,7 @@
 // Fuzz target: any bytes as a playlist, read through the same stream reader as a file on
 // disk. Checks what loading relies on: every entry's path starts with the playlist's folder
-// and holds one line's text, a file with a last path but no count says so, and a refused
-// file names its line and keeps no entries.
+// and holds one line's text and names its file lines, a file with a last path but no count
+// says so, and a refused file keeps no entries.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,10 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(item.path.compare(0, folder.size(), folder) == 0);
         require(item.path.size() <= folder.size() + maxLineCharacters);
         require(item.path.find('\n') == std::string::npos);
+        require(item.pathLine >= 1 && item.countLine >= item.pathLine);
     }
     if (!playlist.refusal.empty()) {
-        // A count that cannot be read refuses the whole file, naming its line.
-        require(playlist.items.empty() && playlist.refusedLine >= 1);
+        // A count that cannot be read or one entry too many refuses the whole file, naming
+        // its line; a file too large names none.
+        require(playlist.items.empty() && playlist.refusedLine >= 0);
         return 0;
     }
     require(playlist.refusedLine == 0);

@@ -2,11 +2,27 @@
 #include "rhythm/line_reader.h"
 
 int LineReader::next() {
-    if (pendingCount > 0) return pending[--pendingCount];
-    return std::getc(file);
+    const int byte = pendingCount > 0 ? pending[--pendingCount] : std::getc(file);
+    if (byte != EOF) ++byteCount;
+    return byte;
 }
 
-void LineReader::putBack(int byte) { pending[pendingCount++] = byte; }
+void LineReader::putBack(int byte) {
+    if (byte != EOF) --byteCount;
+    pending[pendingCount++] = byte;
+}
+
+bool LineReader::takeLineEnd() {
+    const int byte = next();
+    if (byte == '\n' || byte == EOF) return true;
+    if (byte == '\r') {
+        const int following = next();
+        if (following == '\n' || following == EOF) return true;
+        putBack(following);
+    }
+    putBack(byte);
+    return false;
+}
 
 bool LineReader::readLine(std::string& line) {
     line.clear();
@@ -34,19 +50,45 @@ bool LineReader::readLine(std::string& line) {
     }
 
     bool sawAnything = false;
+    bool ended = false;
     while (static_cast<int>(line.size()) < maxLineCharacters) {
         const int byte = next();
-        if (byte == EOF) break;
+        if (byte == EOF) {
+            ended = true;
+            break;
+        }
         sawAnything = true;
-        if (byte == '\n') break;
+        if (byte == '\n') {
+            ended = true;
+            break;
+        }
         if (byte == '\r') {
             const int following = next();
-            if (following == '\n' || following == EOF) break;
+            if (following == '\n' || following == EOF) {
+                ended = true;
+                break;
+            }
             putBack(following);
         }
         line.push_back(static_cast<char>(byte));
     }
     if (!sawAnything) return false;
+    // A line that fills the read exactly ends there; only a longer one is cut.
+    if (!ended) ended = takeLineEnd();
+
+    if (cut) {
+        partColumn += maxLineCharacters;
+    } else {
+        ++partLine;
+        partColumn = 1;
+    }
+    cut = !ended;
     ++lineCount;
     return true;
+}
+
+bool LineReader::endsWithin(int64_t limit) {
+    while (byteCount <= limit)
+        if (next() == EOF) return true;
+    return false;
 }
