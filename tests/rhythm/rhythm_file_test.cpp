@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/headless/headless.h"
+#include "rhythm/file_kind.h"
 #include "rhythm/playlist.h"
 #include "rhythm/rhythm_file.h"
 #include "tests/support/sheets.h"
@@ -165,10 +166,10 @@ TEST_F(RhythmFileTest, LongLinesAreReadInPartsAndLaterLinesIgnored) {
     EXPECT_EQ(entry.subdivision, 4);
     EXPECT_EQ(entry.stepCount, 4);
 
-    // 254 characters and the line end fit in one read.
+    // 255 characters and the line end are one line.
     RhythmEntry fits;
-    ASSERT_TRUE(read(std::string(254, 'b') + "\r\n90\n3\nD-T-\n", fits, "fits.krf"));
-    EXPECT_EQ(fits.title.size(), 254u);
+    ASSERT_TRUE(read(std::string(255, 'b') + "\r\n90\n3\nD-T-\n", fits, "fits.krf"));
+    EXPECT_EQ(fits.title.size(), 255u);
     EXPECT_EQ(fits.tempo, 90);
 
     // A 255-step notation keeps every step, sounding, beyond the eight laid-out rows.
@@ -204,6 +205,13 @@ TEST_F(RhythmFileTest, RefusedFilesSayWhatAndWhereAndLeaveTheEntryDefault) {
         {"", 1,
          "Line 1 (the title) of @ is missing: a rhythm file has four lines: title, tempo, "
          "subdivision and notation."},
+        {std::string(300, 'T') + "\n120\n2\nd-\n", 1,
+         "The tempo on line 1 (from its character 256) of @" + positive},
+        {std::string(600, 'T') + "\n", 2,
+         "Line 2 (the notation) of @ is missing: a rhythm file has four lines: title, tempo, "
+         "subdivision and notation."},
+        {"Ayoub\n90\n2\nD-T-\n" + std::string(64 * 1024, '\n'), 0,
+         "The file @ is larger than 64 KB: too large for a rhythm file, which is four short lines."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bytes);
@@ -224,6 +232,29 @@ TEST_F(RhythmFileTest, RefusedFilesSayWhatAndWhereAndLeaveTheEntryDefault) {
         EXPECT_EQ(problem.line, c.line);
         EXPECT_EQ(problem.text, message);
     }
+}
+
+// Sparse files of 2 GB, a rhythm file and a playlist that begin like real ones: each is
+// refused with its box after reading its start, and the loaded rhythm stays.
+TEST_F(RhythmFileTest, HugeFilesAreRefusedWithTheirBox) {
+    for (const char* name : {"huge.krf", "huge.krp"}) {
+        testing_support::writeFile(folder / name, "Ayoub\n90\n2\nD-T-\n");
+        std::filesystem::resize_file(folder / name, std::uintmax_t{2} << 30);
+    }
+    RhythmEntry entry;
+    std::string rhythm = (folder / "huge.krf").string();
+    EXPECT_FALSE(app.readRhythmFile(&entry, rhythm.data()));
+    expectOneBox("The file " + rhythm +
+                 " is larger than 64 KB: too large for a rhythm file, which is four short lines.");
+    headless::clearMessageBoxes();
+    std::snprintf(app.selectedPath, selectedPathSize, "%s", (folder / "huge.krp").c_str());
+    app.loadPlaylist();
+    ASSERT_EQ(headless::messageBoxes().size(), 1u);
+    EXPECT_EQ(headless::messageBoxes()[0].caption, "Playlist Error");
+    EXPECT_EQ(headless::messageBoxes()[0].text,
+              "The playlist is larger than 1 MB, more than any playlist of 1000 rhythm files; the "
+              "current rhythm stays loaded.");
+    EXPECT_FALSE(app.rhythmLoaded);
 }
 
 TEST_F(RhythmFileTest, MissingFileShowsErrorReadingFile) {
@@ -286,6 +317,20 @@ TEST(ShippedRhythms, EveryFileReads) {
     EXPECT_GT(files, 0);
     EXPECT_TRUE(headless::messageBoxes().empty());
     testing_support::resetWorld();
+}
+
+// Saved under another name (.txt), every shipped rhythm and playlist still reads as its kind.
+TEST(ShippedRhythms, ContentSaysTheKindTheNameSays) {
+    const auto data = testing_support::programFolder() / "rhythms";
+    if (!std::filesystem::is_directory(data)) GTEST_SKIP() << "no rhythms folder";
+    for (const auto& item : std::filesystem::directory_iterator(data)) {
+        FileKind named = FileKind::Rhythm;
+        if (!kindFromName(item.path().string(), named)) continue;
+        std::FILE* file = std::fopen(item.path().string().c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        EXPECT_TRUE(kindFromContent(file) == named) << item.path();
+        std::fclose(file);
+    }
 }
 
 }  // namespace
