@@ -20,8 +20,9 @@ if [ "${TABLADEX_FULL_CHECKS:-0}" = 1 ]; then
   # to drive the program's window on the virtual display.
   packages+=(googletest wine64 pulseaudio pulseaudio-utils xdotool)
   # ... and installs the desktop program into a staging folder, runs it there, validates its
-  # desktop entry and AppStream data and builds its Debian package (scripts/install_check.sh).
-  packages+=(desktop-file-utils appstream dpkg-dev file xdotool x11-utils)
+  # desktop entry and AppStream data, builds its Debian package and checks it with lintian
+  # (scripts/install_check.sh).
+  packages+=(desktop-file-utils appstream dpkg-dev file xdotool x11-utils lintian)
 fi
 
 missing=()

@@ -5,7 +5,9 @@
 #      appears, no "Image Error" or "Sound Error" box), names its window class "tabladex"
 #      (the desktop entry's StartupWMClass) and exits with 0 on Escape;
 #   3. the desktop entry and the AppStream metadata pass their validators;
-#   4. `cpack -G DEB` builds the package, and every data file is in it.
+#   4. `cpack -G DEB` builds the package, every data file is in it, and lintian reports
+#      nothing at warning level or above (overrides, each with its reason, are in
+#      packaging/lintian-overrides).
 # Usage: install_check.sh [build folder, default build/install]. Every step has its own
 # time limit; the virtual display and the program end with the script.
 set -euo pipefail
@@ -107,3 +109,12 @@ done
 grep -qxF ./usr/bin/tabladex-render "$work/package.txt" || fail "not in the package: ./usr/bin/tabladex-render"
 step "$(basename "$package"): $(dpkg-deb -c "$package" | grep -vc '/$') files, every data file in it"
 step "$(dpkg-deb -f "$package" Depends)"
+
+step "lintian"
+# Errors and warnings fail the check; info tags are shown for whoever reads the log.
+# --allow-root only quiets lintian's note that it runs as root, as it does on CI.
+lintian_options=(--fail-on error,warning --display-info)
+[ "$(id -u)" -ne 0 ] || lintian_options+=(--allow-root)
+timeout 600 lintian "${lintian_options[@]}" "$package" | sed 's/^/   /' ||
+  fail "lintian reports errors or warnings on $(basename "$package") (above)"
+step "lintian: no error or warning"
