@@ -1,25 +1,40 @@
 // The command line of tabladex-check.
 #include "cli/check/check_program.h"
 
+#include <optional>
 #include <set>
 
 #include "cli/check/file_checker.h"
 
 namespace {
 
-constexpr char usage[] = "usage: tabladex-check [--quiet] [-v] FILE...\n";
+constexpr char usage[] = "usage: tabladex-check [--quiet] [-v] [--rhythm | --playlist] FILE...\n";
 
 constexpr char help[] =
-    "Checks rhythm files (.krf) and playlists (.krp, .txt) as Tabladex reads them, and the\n"
-    "rhythm files each playlist names, and prints one line per problem:\n"
+    "Checks rhythm files and playlists as Tabladex reads them, and the rhythm files\n"
+    "each playlist names, and prints one line per problem:\n"
     "\n"
-    "  PATH:LINE: error: TEXT      the tutor refuses the file with this message\n"
-    "  PATH:LINE: warning: TEXT    the tutor plays it, but not as it was probably meant\n"
-    "  PATH: error: TEXT           the file as a whole (it cannot be read, or is empty)\n"
+    "  PATH:LINE: error: TEXT     the tutor refuses the file with this message\n"
+    "  PATH:LINE: warning: TEXT   the tutor loads it, but not as probably meant\n"
+    "  PATH: error: TEXT          the whole file (unreadable, empty or too large)\n"
+    "\n"
+    "LINE is the file's line as an editor counts it. A line longer than 255\n"
+    "characters gets a warning: the tutor reads its first 255 characters, and the\n"
+    "rest as the next line.\n"
+    "\n"
+    "A FILE ending in .krf is read as a rhythm file, one ending in .krp as a\n"
+    "playlist. Any other (such as .txt, which both open dialogs offer) is read as a\n"
+    "rhythm file when its fourth line does not begin with a number (a rhythm's\n"
+    "fourth line is its notation, a playlist's a count) or, having three lines\n"
+    "only, when its third line does (a subdivision); otherwise as a playlist.\n"
+    "--rhythm and --playlist override this for every FILE given; the files a\n"
+    "playlist names are always rhythm files.\n"
     "\n"
     "Options:\n"
     "  -q, --quiet     print errors only\n"
     "  -v, --verbose   also print \"PATH: ok\" for each file without problems\n"
+    "      --rhythm    read every FILE as a rhythm file\n"
+    "      --playlist  read every FILE as a playlist\n"
     "  -h, --help      print this help and exit\n"
     "      --version   print the version and exit\n"
     "      --          what follows is a file, even if it starts with '-'\n"
@@ -29,6 +44,7 @@ constexpr char help[] =
 struct Options {
     bool quiet = false;
     bool verbose = false;
+    std::optional<FileKind> kind;
     std::vector<std::string> files;
 };
 
@@ -46,6 +62,14 @@ int runCheck(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
             options.quiet = true;
         } else if (arg == "-v" || arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--rhythm" || arg == "--playlist") {
+            const FileKind kind = arg == "--rhythm" ? FileKind::Rhythm : FileKind::Playlist;
+            if (options.kind && *options.kind != kind) {
+                std::fprintf(err, "tabladex-check: --rhythm and --playlist exclude each other\n%s",
+                             usage);
+                return checkCouldNotRun;
+            }
+            options.kind = kind;
         } else if (arg == "-h" || arg == "--help") {
             std::fputs(usage, out);
             std::fputs(help, out);
@@ -68,7 +92,7 @@ int runCheck(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
     for (const std::string& file : options.files) {
         std::vector<std::string> checked;
         std::set<std::string> named;  // paths that got a line
-        for (const Problem& problem : checker.check(file, checked)) {
+        for (const Problem& problem : checker.check(file, checked, options.kind)) {
             errors = errors || problem.severity == Severity::Error;
             if (options.quiet && problem.severity == Severity::Warning) continue;
             std::fprintf(out, "%s\n", formatProblem(problem).c_str());

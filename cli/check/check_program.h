@@ -1,6 +1,6 @@
 // check_program.h - the tabladex-check command: its options, its output and its exit status.
 //
-//   tabladex-check [--quiet] [-v] FILE...
+//   tabladex-check [--quiet] [-v] [--rhythm | --playlist] FILE...
 //
 // Problem lines go to out, one per problem (see problem.h); messages about the command
 // itself (bad usage) go to err. Exit status: 0 when no file has an error (warnings alone

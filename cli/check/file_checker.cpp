@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "cli/check/rhythm_warnings.h"
+#include "rhythm/line_reader.h"
 #include "rhythm/playlist.h"
 #include "rhythm/rhythm_file.h"
 
@@ -24,13 +25,12 @@ std::FILE* openPlainFile(const std::string& path) {
     return std::fopen(path.c_str(), "rb");
 }
 
-bool isPlaylistName(const std::string& path) {
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return false;
-    std::string extension = path.substr(dot);
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return extension == ".krp" || extension == ".txt";
+// The warning on a line the readers take in parts.
+Problem longLineWarning(const std::string& path, int32_t line) {
+    return {path, line, Severity::Warning,
+            "line " + std::to_string(line) + " is longer than " +
+                std::to_string(maxLineCharacters) + " characters; the tutor reads only the first " +
+                std::to_string(maxLineCharacters)};
 }
 
 }  // namespace
@@ -46,11 +46,17 @@ bool FileChecker::firstVisit(const std::string& path, bool*& loads) {
 }
 
 std::vector<Problem> FileChecker::check(const std::string& path,
-                                        std::vector<std::string>& checked) {
+                                        std::vector<std::string>& checked,
+                                        std::optional<FileKind> kind) {
     std::vector<Problem> problems;
     Run run{problems, checked};
     const std::string resolved = withSlashes(path);
-    if (isPlaylistName(resolved))
+    if (!kind) {
+        std::FILE* file = openPlainFile(resolved);
+        kind = fileKind(resolved, file);
+        if (file) std::fclose(file);
+    }
+    if (*kind == FileKind::Playlist)
         checkPlaylist(resolved, run);
     else
         checkRhythm(resolved, run);
@@ -70,13 +76,16 @@ bool FileChecker::checkRhythm(const std::string& path, Run& run) {
     RhythmText text;
     ReadProblem refusal;
     *loads = readRhythmText(file, path.c_str(), text, refusal);
+    for (const int32_t line : text.longLines) run.problems.push_back(longLineWarning(path, line));
     if (*loads) {
         for (Problem& warning : rhythmWarnings(path, text))
             run.problems.push_back(std::move(warning));
     } else {
         run.problems.push_back({path, refusal.line, Severity::Error, refusal.text});
     }
-    if (std::fclose(file) != 0) run.problems.push_back({path, 0, Severity::Error, closeErrorText});
+    // The tutor says so in a box, but keeps the rhythm it read.
+    if (std::fclose(file) != 0)
+        run.problems.push_back({path, 0, Severity::Warning, closeErrorText});
     return *loads;
 }
 
@@ -96,6 +105,8 @@ void FileChecker::checkPlaylist(const std::string& path, Run& run) {
     const PlaylistText playlist = readPlaylistText(file, folder, path);
     std::fclose(file);  // read only: nothing to lose
 
+    for (const int32_t line : playlist.longLines)
+        run.problems.push_back(longLineWarning(path, line));
     // Refusals, in the order the tutor meets them; the entries of a refused playlist are
     // never read.
     if (!playlist.refusal.empty()) {
@@ -103,29 +114,29 @@ void FileChecker::checkPlaylist(const std::string& path, Run& run) {
         return;
     }
     const auto entries = static_cast<int32_t>(playlist.items.size());
-    // Entry k is named on line 2k + 1 and counted on the line after it; the last entry of a
-    // file with an odd number of lines takes its count from its own line.
+    // The tutor shows this box and loads the playlist: the last entry takes its count from
+    // its own line.
     if (playlist.oddLines)
-        run.problems.push_back({path, 2 * entries - 1, Severity::Error, oddLinesText});
+        run.problems.push_back(
+            {path, playlist.items.back().pathLine, Severity::Warning, oddLinesText});
     if (const std::string refusal = entryCountRefusal(playlist); !refusal.empty()) {
-        const int32_t line = entries == 0 ? 0 : 2 * static_cast<int32_t>(maxPlaylistEntries) + 1;
-        run.problems.push_back({path, line, Severity::Error, refusal});
+        run.problems.push_back({path, 0, Severity::Error, refusal});
         return;
     }
 
     for (int32_t k = 0; k < entries; ++k) {
         const PlaylistItem& item = playlist.items[k];
-        const int32_t pathLine = 2 * k + 1;
         const std::string rhythmPath = withSlashes(item.path);
         // A blank line in a playlist without a folder names no file at all: the line itself
         // is the problem.
         if (rhythmPath.empty())
-            run.problems.push_back({path, pathLine, Severity::Error, readErrorText});
+            run.problems.push_back({path, item.pathLine, Severity::Error, readErrorText});
         if (rhythmPath.empty() || !checkRhythm(rhythmPath, run))
-            run.problems.push_back({path, pathLine, Severity::Error, playlistLoadErrorText});
+            run.problems.push_back(
+                {path, item.pathLine, Severity::Error, playlistLoadErrorText});
         const bool countOwnLine = playlist.oddLines && k == entries - 1;
         if (item.repeatCount <= 0 && !countOwnLine)
-            run.problems.push_back({path, pathLine + 1, Severity::Warning,
+            run.problems.push_back({path, item.countLine, Severity::Warning,
                                     "The count " + std::to_string(item.repeatCount) +
                                         " never ends this entry: it repeats until the learner "
                                         "moves on."});

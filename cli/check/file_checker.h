@@ -2,28 +2,35 @@
 // readers, the same path resolution, the same messages for what it refuses, and warnings for
 // what it accepts but a writer most likely did not mean.
 //
-// A file whose name ends in ".krp" or ".txt" (in any case) is read as a playlist, as the
-// tutor's playlist dialog offers them; any other as a rhythm file. A playlist's rhythm files
-// are found as the tutor finds them: backslashes become slashes and each line is joined to
-// the playlist's folder. Every rhythm file is checked once per run, however many playlists
-// name it; a playlist naming one that the tutor refuses gets an error on the naming line.
+// A file given is read as the kind asked for, else as its name or content says (see
+// rhythm/file_kind.h). A playlist's rhythm files are found as the tutor finds them:
+// backslashes become slashes and each line is joined to the playlist's folder. Every rhythm
+// file is checked once per run, however many playlists name it; a playlist naming one that
+// the tutor refuses gets an error on the naming line. An error means the tutor refuses the
+// file; a warning, that it loads it (with a box, for a playlist of an odd number of lines)
+// but something is off. Lines are the file's own lines, also after a line longer than 255
+// characters, which the readers take in parts and which gets a warning of its own.
 //
 // Threads: one checker per thread. Ownership: plain values in and out.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/check/problem.h"
+#include "rhythm/file_kind.h"
 
 class FileChecker {
 public:
     // The problems of the file at path and, for a playlist, of the rhythm files it names, in
     // the order the tutor would meet them. Each file read for the first time in this run is
     // appended to checked (its path as the problems name it). A file checked before in this
-    // run yields nothing again.
-    std::vector<Problem> check(const std::string& path, std::vector<std::string>& checked);
+    // run yields nothing again. kind, when given, says how to read the file whatever its
+    // name and content.
+    std::vector<Problem> check(const std::string& path, std::vector<std::string>& checked,
+                               std::optional<FileKind> kind = std::nullopt);
 
 private:
     struct Run {

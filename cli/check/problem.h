@@ -2,7 +2,7 @@
 //
 // A problem line reads "path:line: error: text" or "path:line: warning: text"; a problem
 // that belongs to no line of the file (it cannot be read at all, or has no lines) reads
-// "path: error: text". Lines are counted as the readers count them, from 1.
+// "path: error: text". Lines are the file's own lines, from 1, as an editor counts them.
 //
 // Threads: any. Ownership: plain values.
 #pragma once

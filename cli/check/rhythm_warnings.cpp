@@ -60,7 +60,8 @@ std::string distinctOutside(const std::string& text, Keep keep) {
     return found;
 }
 
-void titleWarnings(const std::string& path, const std::string& title, std::vector<Problem>& out) {
+void titleWarnings(const std::string& path, const std::string& title, int32_t line,
+                   std::vector<Problem>& out) {
     const std::string undrawn = distinctOutside(title, drawnInTitle);
     const size_t count = undrawn.size();
     if (count > 0) {
@@ -68,7 +69,7 @@ void titleWarnings(const std::string& path, const std::string& title, std::vecto
         for (size_t i = 0; i < undrawn.size(); ++i)
             list += (i ? ", " : "") + quoted(undrawn[i]);
         out.push_back(
-            {path, 1, Severity::Warning,
+            {path, line, Severity::Warning,
              std::string(count == 1 ? "The title's character " : "The title's characters ") + list +
                  (count == 1 ? " is" : " are") +
                  " not drawn: a title shows letters and spaces only."});
@@ -80,7 +81,7 @@ void titleWarnings(const std::string& path, const std::string& title, std::vecto
     for (size_t at = 0; at < title.size(); ++at) {
         if (!drawnInTitle(title[at])) continue;
         if (drawn++ == cells) {
-            out.push_back({path, 1, Severity::Warning,
+            out.push_back({path, line, Severity::Warning,
                            "The title is cut after " + std::to_string(cells) +
                                " letters and spaces: \"" + escaped(title.substr(at)) +
                                "\" is not drawn."});
@@ -91,9 +92,10 @@ void titleWarnings(const std::string& path, const std::string& title, std::vecto
 
 void notationWarnings(const std::string& path, const RhythmText& text, std::vector<Problem>& out) {
     const std::string& notation = text.notation;
+    const int32_t line = text.lines[3];
     const auto steps = static_cast<int32_t>(notation.size());
     if (steps % text.subdivision != 0)
-        out.push_back({path, 4, Severity::Warning,
+        out.push_back({path, line, Severity::Warning,
                        "The notation has " + std::to_string(steps) +
                            " steps, not a whole number of beats of " +
                            std::to_string(text.subdivision) + " steps: its last beat has " +
@@ -105,7 +107,7 @@ void notationWarnings(const std::string& path, const RhythmText& text, std::vect
                       height);
     const int64_t shown = (width / glyphCellSize) * (height / glyphCellSize);
     if (steps > shown)
-        out.push_back({path, 4, Severity::Warning,
+        out.push_back({path, line, Severity::Warning,
                        "The notation has " + std::to_string(steps) + " steps; only the first " +
                            std::to_string(shown) + " are shown."});
 
@@ -118,23 +120,24 @@ void notationWarnings(const std::string& path, const RhythmText& text, std::vect
     for (const char outside : distinctOutside(notation, inAlphabet)) {
         const size_t first = notation.find(outside);
         const auto times = std::count(notation.begin(), notation.end(), outside);
-        std::string text = "Step " + std::to_string(first + 1);
+        std::string says = "Step " + std::to_string(first + 1);
         if (times == 1)
-            text += " is ";
+            says += " is ";
         else
-            text += " and " + std::to_string(times - 1) +
+            says += " and " + std::to_string(times - 1) +
                     (times == 2 ? " more step are " : " more steps are ");
-        text += quoted(outside) + ", outside the notation alphabet (d t k D T K P S -): ";
-        text += times == 1 ? "it plays as a rest." : "they play as rests.";
-        out.push_back({path, 4, Severity::Warning, text});
+        says += quoted(outside) + ", outside the notation alphabet (d t k D T K P S -): ";
+        says += times == 1 ? "it plays as a rest." : "they play as rests.";
+        out.push_back({path, line, Severity::Warning, says});
     }
 }
 
 // The tempo slider reaches 30 to 300: a tempo beyond plays as written, but the knob rests at
 // the end of its track and the first touch of the slider brings the tempo into range.
-void tempoWarning(const std::string& path, int32_t tempo, std::vector<Problem>& out) {
+void tempoWarning(const std::string& path, int32_t tempo, int32_t line,
+                  std::vector<Problem>& out) {
     if (tempo >= controls::minTempo && tempo <= controls::maxTempo) return;
-    out.push_back({path, 2, Severity::Warning,
+    out.push_back({path, line, Severity::Warning,
                    "The tempo " + std::to_string(tempo) + " is outside the tempo slider's " +
                        std::to_string(controls::minTempo) + " to " +
                        std::to_string(controls::maxTempo) +
@@ -145,8 +148,8 @@ void tempoWarning(const std::string& path, int32_t tempo, std::vector<Problem>& 
 
 std::vector<Problem> rhythmWarnings(const std::string& path, const RhythmText& text) {
     std::vector<Problem> warnings;
-    titleWarnings(path, text.title, warnings);
-    tempoWarning(path, text.tempo, warnings);
+    titleWarnings(path, text.title, text.lines[0], warnings);
+    tempoWarning(path, text.tempo, text.lines[1], warnings);
     notationWarnings(path, text, warnings);
     return warnings;
 }

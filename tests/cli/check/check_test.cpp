@@ -58,6 +58,12 @@ struct Case {
 
 const std::string longNotation(240, 'd');
 
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    while (times-- > 0) out += text;
+    return out;
+}
+
 // clang-format off
 const Case cases[] = {
     {"corpora read clean", {}, {"{fuzz}/corpus/rhythm_file/basic_eight.krf",
@@ -70,7 +76,7 @@ const Case cases[] = {
      "{fuzz}/regressions/playlist/count-too-large-odd.krp:3: error: The count on line 3 of "
      "{fuzz}/regressions/playlist/count-too-large-odd.krp is too large.\n", 1},
     {"odd lines, missing rhythms", {}, {"{fuzz}/corpus/playlist/odd.krp"},
-     "{fuzz}/corpus/playlist/odd.krp:3: error: Error in playlist file: odd number of lines.\n"
+     "{fuzz}/corpus/playlist/odd.krp:3: warning: Error in playlist file: odd number of lines.\n"
      "{fuzz}/corpus/playlist/a.krf: error: Error Reading File\n"
      "{fuzz}/corpus/playlist/odd.krp:1: error: Error loading the playlist\n"
      "{fuzz}/corpus/playlist/b.krf: error: Error Reading File\n"
@@ -112,6 +118,38 @@ const Case cases[] = {
      {{"w.krf", "W\n90\n3\nd-\n"}, {"e.krf", "E\n90\n2\n\n"}, {"ok.krf", "Ok\n90\n2\nd-\n"}},
      {"--quiet", "-v", "w.krf", "e.krf", "ok.krf"},
      "w.krf: ok\ne.krf:4: error: The notation on line 4 of e.krf is empty.\nok.krf: ok\n", 1},
+    {"odd lines load, with the box", {{"a.krf", "A\n90\n2\nd-\n"}, {"o.krp", "a.krf\n2\na.krf\n"}},
+     {"o.krp"}, "o.krp:3: warning: Error in playlist file: odd number of lines.\n", 0},
+    {"long lines named as the editor counts them",
+     {{"t.krf", std::string(300, 'T') + "\n120\n2\nd-\n"}, {"n.krf", "N\n90\n1\n" + std::string(256, 'd') + "\n"},
+      {"w.krf", std::string(255, 'W') + "\r\n90\n1\nd\n"}, {"p.krp", std::string(300, 'x') + "\n99999999999\n"}},
+     {"t.krf", "n.krf", "w.krf", "p.krp"},
+     "t.krf:1: warning: line 1 is longer than 255 characters; the tutor reads only the first 255\n"
+     "t.krf:1: error: The tempo on line 1 (from its character 256) of t.krf must be a positive whole number.\n"
+     "n.krf:4: warning: line 4 is longer than 255 characters; the tutor reads only the first 255\n"
+     "n.krf:4: warning: The notation has 255 steps; only the first 224 are shown.\n"
+     "w.krf:1: warning: The title is cut after 30 letters and spaces: \"" + std::string(225, 'W') + "\" is not drawn.\n"
+     "p.krp:1: warning: line 1 is longer than 255 characters; the tutor reads only the first 255\n"
+     "p.krp:2: error: The count on line 2 of p.krp is too large.\n", 1},
+    {"kind by name, by content, or as asked", {{"r.txt", "R\n90\n2\nd-\n"}, {"l.txt", "r.txt\n2\n7.krf\n1\n"},
+     {"7.krf", "S\n90\n2\n"}, {"s.txt", "S\n90\n2\n"}, {"r.krp", "R\n90\n2\nd-\n"}},
+     {"-v", "r.txt", "l.txt", "s.txt"},
+     "r.txt: ok\n"
+     "7.krf:4: error: Line 4 (the notation) of 7.krf is missing: a rhythm file has four lines: title, "
+     "tempo, subdivision and notation.\nl.txt:3: error: Error loading the playlist\n"
+     "s.txt:4: error: Line 4 (the notation) of s.txt is missing: a rhythm file has four lines: title, "
+     "tempo, subdivision and notation.\n", 1},
+    {"--rhythm", {{"r.krp", "R\n90\n2\nd-\n"}}, {"--rhythm", "-v", "r.krp"}, "r.krp: ok\n", 0},
+    {"huge files refused after reading their start",
+     {{"many.krp", repeated("a.krf\n1\n", 1001)}, {"big.krp", repeated("a.krf\n1\n", 200000)},
+      {"big.txt", "B\n90\n2\nd-\n" + std::string(70000, 'x')}},
+     {"many.krp", "big.krp", "big.txt"},
+     "many.krp:2001: error: The playlist names more than 1000 rhythm files; the current rhythm "
+     "stays loaded.\n"
+     "big.krp: error: The playlist is larger than 1 MB, more than any playlist of 1000 rhythm files; "
+     "the current rhythm stays loaded.\n"
+     "big.txt: error: The file big.txt is larger than 64 KB: too large for a rhythm file, which is "
+     "four short lines.\n", 1},
     {"a file named like an option", {{"-v.krf", "V\n90\n2\nd-\n"}}, {"-v", "--", "-v.krf"},
      "-v.krf: ok\n", 0},
 };
@@ -177,7 +215,7 @@ TEST_F(CheckTest, ShippedLibraryIsClean) {
 
 TEST_F(CheckTest, UsageProblemsGoToStandardErrorWithStatusTwo) {
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{}, {"-v"}, {"--bogus", "a.krf"}}) {
+         {std::vector<std::string>{}, {"-v"}, {"--bogus", "a.krf"}, {"--rhythm", "--playlist", "a"}}) {
         const Outcome run = check(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
