@@ -35,12 +35,14 @@ Problem longLineWarning(const std::string& path, int32_t line) {
 
 }  // namespace
 
-bool FileChecker::firstVisit(const std::string& path, bool*& loads) {
-    // Two spellings of one file (./a.krf, a.krf) are one file.
+bool FileChecker::firstVisit(const std::string& path, FileKind kind, bool*& loads) {
+    // Two spellings of one file (./a.krf, a.krf) are one file. A playlist named by a playlist
+    // is read as a rhythm file there: its verdict as a playlist says nothing about that.
     std::error_code error;
     std::filesystem::path key = std::filesystem::weakly_canonical(path, error);
     if (error) key = std::filesystem::path(path).lexically_normal();
-    const auto [at, inserted] = verdicts.try_emplace(key.string(), false);
+    const auto [at, inserted] = verdicts.try_emplace(
+        std::make_pair(key.string(), kind), false);
     loads = &at->second;
     return inserted;
 }
@@ -65,7 +67,7 @@ std::vector<Problem> FileChecker::check(const std::string& path,
 
 bool FileChecker::checkRhythm(const std::string& path, Run& run) {
     bool* loads = nullptr;
-    if (!firstVisit(path, loads)) return *loads;
+    if (!firstVisit(path, FileKind::Rhythm, loads)) return *loads;
     run.checked.push_back(path);
 
     std::FILE* file = openPlainFile(path);
@@ -91,7 +93,7 @@ bool FileChecker::checkRhythm(const std::string& path, Run& run) {
 
 void FileChecker::checkPlaylist(const std::string& path, Run& run) {
     bool* loads = nullptr;
-    if (!firstVisit(path, loads)) return;
+    if (!firstVisit(path, FileKind::Playlist, loads)) return;
     run.checked.push_back(path);
 
     std::FILE* file = openPlainFile(path);

@@ -17,6 +17,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/check/problem.h"
@@ -41,7 +42,8 @@ private:
     bool checkRhythm(const std::string& path, Run& run);
     void checkPlaylist(const std::string& path, Run& run);
     // True the first time a file is met; loads is where its verdict is kept.
-    bool firstVisit(const std::string& path, bool*& loads);
+    bool firstVisit(const std::string& path, FileKind kind, bool*& loads);
 
-    std::map<std::string, bool> verdicts;  // by the file's resolved path: would it load
+    // By the file's resolved path and the kind it was read as: would it load.
+    std::map<std::pair<std::string, FileKind>, bool> verdicts;
 };

@@ -139,6 +139,10 @@ const Case cases[] = {
      "tempo, subdivision and notation.\nl.txt:3: error: Error loading the playlist\n"
      "s.txt:4: error: Line 4 (the notation) of s.txt is missing: a rhythm file has four lines: title, "
      "tempo, subdivision and notation.\n", 1},
+    {"a playlist named by a playlist is a rhythm file there", {{"a.krf", "A\n90\n2\nd-\n"},
+     {"q.krp", "a.krf\n1\n"}, {"p.krp", "q.krp\n1\n"}}, {"q.krp", "p.krp"},
+     "q.krp:3: error: Line 3 (the subdivision) of q.krp is missing: a rhythm file has four lines: "
+     "title, tempo, subdivision and notation.\np.krp:1: error: Error loading the playlist\n", 1},
     {"--rhythm", {{"r.krp", "R\n90\n2\nd-\n"}}, {"--rhythm", "-v", "r.krp"}, "r.krp: ok\n", 0},
     {"huge files refused after reading their start",
      {{"many.krp", repeated("a.krf\n1\n", 1001)}, {"big.krp", repeated("a.krf\n1\n", 200000)},
