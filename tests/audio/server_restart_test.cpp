@@ -1,0 +1,148 @@
+// The device output through a real sound server that goes away: a private PulseAudio server
+// is killed while strokes play and started again on the same socket, or left away until the
+// output moves to SDL2 (its disk driver, chosen for the fallback only). What the learner hears
+// is what the sink's monitor or SDL's file takes down. Skipped without pulseaudio or parec.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <thread>
+
+#include "platform/audio/audio.h"
+#include "measure/onset_detect.h"
+#include "sound_server.h"
+#include "wav_fixtures.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr int kRate = 48000;
+
+class ServerRestart : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!sound_server::available())
+            GTEST_SKIP() << "pulseaudio, parec or pactl is missing (scripts/deps.sh installs them)";
+        unsetenv("SDL_AUDIODRIVER");
+        ASSERT_TRUE(server.start(dir.file("pulse")));
+        recorder.start(dir.file("before.raw"));
+        audio::setDefaultOutput(audio::OutputKind::Device);
+        ASSERT_EQ(audio::systemCreate(&system), audio::Ok);
+        ASSERT_EQ(system->init(8, audio::InitNormal, nullptr), audio::Ok);
+        ASSERT_EQ(audio::outputKind(system), audio::OutputKind::Device);
+        const std::string path = dir.file("click.wav");
+        ASSERT_TRUE(audio_test::writeWav(path, audio_test::Float32, 2, kRate,
+                                         audio_test::constantStereo(kRate / 100, 0.5f, 0.5f)));
+        ASSERT_EQ(system->createSound(path.c_str(), 0x29, nullptr, &click), audio::Ok);
+        ASSERT_TRUE(audio_test::writeWav(path, audio_test::Float32, 2, kRate,
+                                         audio_test::constantStereo(kRate / 100, 0.25f, 0.25f)));
+        ASSERT_EQ(system->createSound(path.c_str(), 0x29, nullptr, &quiet), audio::Ok);
+        ASSERT_EQ(system->getChannel(0, &channel), audio::Ok);
+    }
+    void TearDown() override {
+        if (system) system->release();
+        unsetenv("SDL_AUDIODRIVER");
+    }
+
+    // count clicks, spacing apart, each stamped with its due time as the playback thread does.
+    void playClicks(audio::Sound* sound, int count, std::chrono::milliseconds spacing) {
+        const auto first = std::chrono::steady_clock::now() + 20ms;
+        for (int i = 0; i < count; ++i) {
+            const auto due = first + i * spacing;
+            std::this_thread::sleep_until(due);
+            audio::stampNextStart(system, std::chrono::duration<double>(std::chrono::steady_clock::now() - due).count());
+            EXPECT_EQ(system->playSound(audio::ChannelReuse, sound, false, &channel), audio::Ok);
+        }
+    }
+    // Whether the output's status comes to satisfy done within 10 s (a loaded machine's bound).
+    bool statusBecomes(const std::function<bool(const audio::DeviceStatus&)>& done) {
+        for (auto until = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < until;) {
+            if (done(audio::deviceStatus(system))) return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+    static std::vector<std::size_t> onsetsIn(const std::vector<float>& stream) {
+        return findOnsets(stream.data(), stream.size() / 2, kRate, OnsetOptions{0.1f, 0.02});
+    }
+    // The file's contents once count onsets are in it, or after 5 s (a loaded machine's bound).
+    static std::vector<float> onceHeard(const std::string& file, std::size_t count) {
+        std::vector<float> stream;
+        for (auto until = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < until;) {
+            stream = sound_server::readFloats(file);
+            if (onsetsIn(stream).size() >= count) break;
+            std::this_thread::sleep_for(50ms);
+        }
+        return stream;
+    }
+
+    audio_test::TempDir dir;
+    sound_server::Server server;
+    sound_server::Recorder recorder;
+    audio::System* system = nullptr;
+    audio::Sound* click = nullptr;  // level 0.5
+    audio::Sound* quiet = nullptr;  // level 0.25
+    audio::Channel* channel = nullptr;
+};
+
+TEST_F(ServerRestart, StrokesAreHeardAgainOnTheirFramesAfterTheServerReturns) {
+    ASSERT_TRUE(recorder.waitUntilFlowing());
+    playClicks(click, 3, 150ms);
+    onceHeard(dir.file("before.raw"), 3);
+    server.kill();  // as a crash or an update ends it; the recorder goes with it
+    recorder.stop();
+    EXPECT_FALSE(onsetsIn(recorder.samples()).empty()) << "nothing heard before the server went";
+    ASSERT_TRUE(statusBecomes([](const audio::DeviceStatus& s) { return s.losses == 1 && !s.playing; }));
+
+    playClicks(quiet, 4, 100ms);  // mixed into nothing while the server is away, never heard late
+    ASSERT_TRUE(server.restart());
+    recorder.start(dir.file("after.raw"));
+    ASSERT_TRUE(statusBecomes([](const audio::DeviceStatus& s) { return s.recoveries == 1 && s.playing; }));
+    ASSERT_TRUE(recorder.waitUntilFlowing());
+    playClicks(click, 5, 150ms);
+    onceHeard(dir.file("after.raw"), 5);
+    std::this_thread::sleep_for(100ms);
+    recorder.stop();
+
+    // Every onset is one of these clicks (level 0.5), none a quiet one or a pile-up of them;
+    // a loaded machine may drop one in an underrun, but not most.
+    const std::vector<float> after = recorder.samples();
+    const auto onsets = onsetsIn(after);
+    ASSERT_GE(onsets.size(), 3u) << testing::PrintToString(onsets);
+    for (std::size_t i = 0; i < onsets.size(); ++i) {
+        float level = 0;
+        for (std::size_t f = onsets[i]; f < std::min(onsets[i] + 240, after.size() / 2); ++f)
+            level = std::max(level, std::abs(after[2 * f]));
+        EXPECT_NEAR(level, 0.5f, 0.05f) << "onset " << i << " at frame " << onsets[i];
+        if (i == 0) continue;
+        // Stamped starts land on their frames: 150 ms apart (or a multiple, past a dropout).
+        const double interval = static_cast<double>(onsets[i] - onsets[i - 1]) / (0.150 * kRate);
+        EXPECT_NEAR(interval, std::round(interval), 0.07) << testing::PrintToString(onsets);
+    }
+    const audio::DeviceStatus status = audio::deviceStatus(system);
+    EXPECT_FALSE(status.fallback);
+    EXPECT_EQ(status.losses, 1u);
+}
+
+TEST_F(ServerRestart, PlaysThroughSdlWhenTheServerStaysAway) {
+    const std::string raw = dir.file("fallback.raw");
+    setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);  // SDL's own choice is no device here
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    // A request hands the output's thread all this thread did before it (the queue
+    // synchronises), the environment that SDL will read among it.
+    ASSERT_EQ(system->playSound(audio::ChannelReuse, quiet, false, &channel), audio::Ok);
+    server.kill();
+    ASSERT_TRUE(statusBecomes([](const audio::DeviceStatus& s) { return s.fallback && s.playing; }));
+    ASSERT_TRUE(sound_server::waitUntilFlowing(raw));
+    playClicks(click, 3, 200ms);
+    onceHeard(raw, 3);
+    ASSERT_EQ(system->release(), audio::Ok);
+    system = nullptr;
+    const auto onsets = onsetsIn(sound_server::readFloats(raw));
+    EXPECT_EQ(onsets.size(), 3u) << testing::PrintToString(onsets);
+}
+
+}  // namespace
