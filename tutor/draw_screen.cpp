@@ -22,15 +22,15 @@ ScreenImages TutorApp::screenImages() const {
     return images;
 }
 
-bool TutorApp::drawMetronome() {
-    if (beatFlag.load()) {
+void TutorApp::advanceMetronome() {
+    // Taken and cleared in one step, so a beat raised meanwhile is never lost.
+    if (beatFlag.exchange(false)) {
         if (tempo >= 30 && tempo < 60) flashFrames = 6;
         else if (tempo >= 60 && tempo < 90) flashFrames = 5;
         else if (tempo >= 90 && tempo < 120) flashFrames = 4;
         else flashFrames = 3;
-        beatFlag.store(false);
     }
-    return playState == Playing && --flashFrames >= 0;
+    flashShown = playState == Playing && --flashFrames >= 0;
 }
 
 void TutorApp::drawText(Surface& target, const char* text, int32_t x, int32_t y, bool large) const {
@@ -43,7 +43,7 @@ void TutorApp::drawText(Surface& target, const char* text, int32_t x, int32_t y,
 
 void TutorApp::drawScreen(Surface& target) {
     ScreenView view;
-    view.flash = drawMetronome();
+    view.flash = flashShown;
 
     RhythmEntry* entry = current();
     if (rhythmLoaded && entry) {

@@ -49,8 +49,7 @@ ScreenKey TutorApp::screenKey() const {
     key.volume = volume.load();
     key.rhythmLoaded = rhythmLoaded;
     key.showNotes = showNotes;
-    // A pending beat starts a flash; a flash shows while its frames last.
-    key.flashing = beatFlag.load() || (playState == Playing && flashFrames > 0);
+    key.flashing = flashShown;
     return key;
 }
 
@@ -124,4 +123,5 @@ void TutorApp::updateState(float frameTime, const FrameInput& input) {
         if (playState == Playing) start();
     }
     if (advanceRequested.load() || previousRequested.load()) changeEntry();
+    advanceMetronome();
 }

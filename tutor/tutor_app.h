@@ -95,6 +95,7 @@ public:
     bool tempoDragging = false;
     bool volumeDragging = false;
     int32_t flashFrames = 30;
+    bool flashShown = false;  // this frame shows the metronome flash; set by advanceMetronome
     SpriteRect controlRects[controlCount] = {};
     std::atomic<int32_t> stepIndex{0};
     int32_t tempo = 30;
@@ -188,9 +189,11 @@ public:
                        RhythmEntry* entry);
     // Composes the whole screen into target.
     void drawScreen(Surface& target);
-    // Whether the metronome flashes this frame: a raised beat flag starts a flash of a few
-    // frames (fewer at faster tempi), counted down by each frame composed while Playing.
-    bool drawMetronome();
+    // Whether the metronome flashes this frame (flashShown): a raised beat flag starts a
+    // flash of a few frames (fewer at faster tempi), counted down by every frame while
+    // Playing, whether or not the frame is composed, so the flash ends on time and the
+    // screen key changes when it does.
+    void advanceMetronome();
     void drawText(Surface& target, const char* text, int32_t x, int32_t y, bool large) const;
     ScreenImages screenImages() const;
 

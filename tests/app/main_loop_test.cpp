@@ -2,6 +2,8 @@
 // spinning, frames skipped when nothing changes, and the program's exit codes.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app_window.h"
@@ -67,6 +69,65 @@ TEST_F(MainLoop, SleepsUntilTheNextFrameAndPresentsOnlyFramesThatChange) {
     EXPECT_GT(platform::manualClockSeconds(), 100 * 0.25) << "frames came due while it waited";
     // The first frame, the repaint the window asked for, and the changed volume.
     EXPECT_EQ(headless::presentedFrameCount(), 3);
+}
+
+// Whether a presented frame shows the metronome lamp lit: its whole flash image in place.
+bool lampLit(const headless::Frame& frame, const Surface& metronome) {
+    for (int y = 0; y < 150; ++y) {
+        const uint8_t* row = metronome.rowShown(y);
+        for (int x = 0; x < 150; ++x) {
+            const uint32_t want = row[x * 4 + 2] << 16 | row[x * 4 + 1] << 8 | row[x * 4];
+            if (frame.at(225 + x, 80 + y) != want) return false;
+        }
+    }
+    return true;
+}
+
+TEST_F(MainLoop, TheLampFlashesOnEveryBeatForItsFramesWhileUnchangedFramesAreSkipped) {
+    // The real loop and playback thread on the manual clock: each wait of the loop is time
+    // passing, which the thread takes in before the loop goes on. A flash lasts 6, 5, 4 or 3
+    // frames by tempo, whatever else the screen shows meanwhile.
+    platform::useManualClock(true);
+    ASSERT_TRUE(appWindow.timer->init());
+    ASSERT_TRUE(app->stepTimer.init());
+    struct Case {
+        int32_t tempo, subdivision, flashFrames;
+    };
+    for (const Case& c : {Case{45, 1, 6}, Case{60, 1, 5}, Case{100, 2, 4}, Case{150, 4, 3},
+                          Case{300, 1, 3}}) {
+        loadNotations({std::string(size_t(4 * c.subdivision), 'D')}, c.tempo, c.subdivision);
+        app->start();
+        const int presentedBefore = headless::presentedFrameCount();
+        // Six and a half beats: seven beats sound, the last flash ends before the quit.
+        const double end = platform::manualClockSeconds() + 6.5 * 60.0 / c.tempo;
+        int waits = 0, flashes = 0, litSince = 0;
+        bool lit = false;
+        std::vector<int> litFrames;
+        headless::onPresent([&](const headless::Frame& frame) {
+            const bool now = lampLit(frame, app->metronome);
+            if (now && !lit) ++flashes, litSince = waits;
+            if (!now && lit) litFrames.push_back(waits - litSince);
+            lit = now;
+        });
+        headless::onWait([&](DWORD) {
+            ++waits;  // one wait a frame: the loop waits exactly until the next is due
+            app->wakePlayback();
+            const double now = app->stepTimer.seconds();
+            while (app->threadRunning.load() && app->sleepingUntil.load() <= now)
+                std::this_thread::yield();
+            if (platform::manualClockSeconds() >= end) PostQuitMessage(0);
+        });
+        runMainLoop();
+        headless::onPresent(nullptr);
+        headless::onWait(nullptr);
+        app->stop();
+        const std::string tempo = std::to_string(c.tempo) + " BPM";
+        EXPECT_EQ(flashes, 7) << tempo;
+        EXPECT_EQ(litFrames, std::vector<int>(7, c.flashFrames)) << tempo;
+        EXPECT_FALSE(lit) << tempo;
+        EXPECT_LT(headless::presentedFrameCount() - presentedBefore, waits / 2)
+            << tempo << ": frames that show nothing new are skipped";
+    }
 }
 
 TEST(Program, EscapeEndsItWithExitCodeZero) {

@@ -140,6 +140,7 @@ TEST_F(Screen, MetronomeFlashesForFramesSetByTheTempo) {
     app->beatFlag.store(true);
     int flashes = 0;
     for (int i = 0; i < 10; ++i) {
+        app->updateState(1.0f / 45.0f, FrameInput{});
         compose();
         flashes += showsWhole(app->metronome, 225, 80);
     }
@@ -149,6 +150,7 @@ TEST_F(Screen, MetronomeFlashesForFramesSetByTheTempo) {
     app->beatFlag.store(true);
     flashes = 0;
     for (int i = 0; i < 10; ++i) {
+        app->updateState(1.0f / 45.0f, FrameInput{});
         compose();
         flashes += showsWhole(app->metronome, 225, 80);
     }
@@ -156,6 +158,7 @@ TEST_F(Screen, MetronomeFlashesForFramesSetByTheTempo) {
     // Stopped: the beat is taken but nothing flashes and the counter waits.
     app->playState = Stopped;
     app->beatFlag.store(true);
+    app->updateState(1.0f / 45.0f, FrameInput{});
     compose();
     EXPECT_FALSE(showsWhole(app->metronome, 225, 80));
     EXPECT_EQ(app->flashFrames, 3);
