@@ -21,6 +21,7 @@ void setTempoFromCursor(TutorApp& app, int32_t y) {
     if (RhythmEntry* entry = app.current(); entry && entry->subdivision > 0) {
         entry->tempo = tempo;
         entry->stepTime.store(stepTimeFor(tempo, entry->subdivision));
+        app.wakePlayback();  // the pending step is re-timed now, not when it falls due
     }
 }
 

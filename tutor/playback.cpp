@@ -5,6 +5,7 @@
 // shortly before the next entry's first step is due. The transport runs on the main thread
 // and starts, pauses, stops and changes entries; it wakes the sleeping thread at once and
 // changes what the thread reads only after the thread has ended.
+#include <algorithm>
 #include <chrono>
 
 #include "rhythm/entry_timing.h"
@@ -52,23 +53,31 @@ void TutorApp::applyVolume() {
     if (volume.load() != applied) volumeChanged.store(true);
 }
 
-bool TutorApp::sleepUntil(double due) {
-    std::unique_lock<std::mutex> lock(wakeMutex);
+// Sleeps until dueTime() (asked again after every wake-up, so the time may move meanwhile),
+// passing volume changes on. False when a stop request ended the sleep.
+template <class DueTime>
+bool sleepUntilDue(TutorApp& app, DueTime dueTime) {
+    std::unique_lock<std::mutex> lock(app.wakeMutex);
     for (;;) {
-        applyVolume();
-        if (stopRequested.load()) break;
-        const double now = stepTimer.seconds();
+        app.applyVolume();
+        if (app.stopRequested.load()) break;
+        const double due = dueTime();
+        const double now = app.stepTimer.seconds();
         if (now >= due) {
-            sleepingUntil.store(-1.0);
+            app.sleepingUntil.store(-1.0);
             return true;
         }
-        const uint64_t seen = wakeCount;
-        sleepingUntil.store(due);
-        wakeSignal.wait_for(lock, std::chrono::duration<double>(due - now),
-                            [&] { return wakeCount != seen; });
+        const uint64_t seen = app.wakeCount;
+        app.sleepingUntil.store(due);
+        app.wakeSignal.wait_for(lock, std::chrono::duration<double>(due - now),
+                                [&] { return app.wakeCount != seen; });
     }
-    sleepingUntil.store(-1.0);
+    app.sleepingUntil.store(-1.0);
     return false;
+}
+
+bool TutorApp::sleepUntil(double due) {
+    return sleepUntilDue(*this, [due] { return due; });
 }
 
 void TutorApp::playEntry(RhythmEntry& entry) {
@@ -78,8 +87,21 @@ void TutorApp::playEntry(RhythmEntry& entry) {
     // The carried timeline, unless it starts afresh or lies too far back to keep.
     double due = stepClock.load();
     if (const double now = stepTimer.seconds(); due <= 0.0 || now - due > lateLimit) due = now;
+    // The step sounded last and the step time that timed the pending step from it. A new
+    // step time (the tempo slider) re-times the pending step at once: one new step time
+    // after the last stroke, or now if that has passed.
+    double lastDue = -1.0;
+    double timedWith = entry.stepTime.load();
+    const auto pendingStep = [&] {
+        if (const double stepTime = entry.stepTime.load(); lastDue >= 0.0 && stepTime != timedWith) {
+            timedWith = stepTime;
+            due = std::max(lastDue + stepTime, stepTimer.seconds());
+            stepClock.store(due);
+        }
+        return due - leadSeconds;
+    };
 
-    while (sleepUntil(due - leadSeconds)) {
+    while (sleepUntilDue(*this, pendingStep)) {
         const double now = stepTimer.seconds();
         double lateness = now - due;  // below 0 while ahead of the step
         if (lateness > lateLimit) {
@@ -99,7 +121,7 @@ void TutorApp::playEntry(RhythmEntry& entry) {
         // the step, so a resumed rhythm does not sound it twice.
         const bool stopping = !sleepUntil(due);
         if (index % subdivision == 0) beatFlag.store(true);
-        // The step time in force now times the next step, so a tempo change applies from it.
+        // The step time in force now times the next step.
         const double stepTime = entry.stepTime.load();
         ++index;
         if (index >= stepCount) {
@@ -119,6 +141,8 @@ void TutorApp::playEntry(RhythmEntry& entry) {
             index = 0;
         }
         stepIndex.store(index);
+        lastDue = due;
+        timedWith = stepTime;
         due += stepTime;
         stepClock.store(due);
         if (stopping) break;

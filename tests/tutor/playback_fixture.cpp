@@ -67,6 +67,9 @@ void PlaybackFixture::SetUp() {
 
 bool PlaybackFixture::advance(double seconds) {
     platform::advanceManualClock(seconds);
+    // Forgets the time the thread slept towards, which a re-timed step may have moved
+    // earlier: the thread sets it again once it has taken the wake-up in.
+    app->sleepingUntil.store(-1.0);
     app->wakePlayback();
     const double now = app->stepTimer.seconds();
     // Taken in once the thread sleeps towards a time still to come (or has ended).

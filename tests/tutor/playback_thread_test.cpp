@@ -14,6 +14,7 @@
 #include "platform/manual_clock.h"
 #include "tests/support/test_support.h"
 #include "tests/tutor/playback_fixture.h"
+#include "tutor/controls.h"
 
 namespace {
 
@@ -94,11 +95,12 @@ TEST_F(PlaybackThread, KeepsEveryStepOnItsTimelineAndPlacesLateWakeUpsOnTheirFra
     ASSERT_TRUE(advance(0.0));
     double stepTime = 0.125;
     for (int step = 1; step < 1000; ++step) {
-        dues.push_back(dues.back() + stepTime);
         if (step == 500) {
-            entry.stepTime.store(0.1);  // faster from the step after the one awaited
+            entry.stepTime.store(0.1);  // faster from the step awaited: it is re-timed
+            ASSERT_TRUE(advance(0.0));
             stepTime = 0.1;
         }
+        dues.push_back(dues.back() + stepTime);
         // Woken 3 ms after the step was due, or 1 ms after, by turns.
         const double wake = dues.back() + (step % 2 ? 0.003 : 0.001);
         ASSERT_TRUE(late(wake - platform::manualClockSeconds())) << step;
@@ -169,6 +171,37 @@ TEST_F(PlaybackThread, StopPauseEntryChangesAndLoadsWakeASleepingThreadAtOnce) {
     EXPECT_EQ(app->entries[0].title, "Maqsum");
     EXPECT_TRUE(app->threadRunning.load());
     EXPECT_EQ(platform::manualClockSeconds(), clock) << "the transport waited out time";
+}
+
+TEST_F(PlaybackThread, ATempoDragRetimesThePendingStepAtOnce) {
+    loadNotations({"DDDD"}, 30, 4);  // half-second steps
+    // Takes the knob, drags it to a row and lets go; the step time that results.
+    const auto dragTempoTo = [&](int32_t row) {
+        runFrame(0.0f);  // the knob where the tempo puts it
+        const int32_t knobTop = app->controlRects[TempoKnob].top;
+        app->updateState(0.0f, FrameInput{true, POINT{450, knobTop + 1}});
+        app->updateState(0.0f, FrameInput{true, POINT{450, row}});
+        app->updateState(0.0f, FrameInput{});
+        return app->entries[0].stepTime.load();
+    };
+    app->start();
+    ASSERT_TRUE(advance(0.0));
+    const double first = app->stepClock.load() - 0.5;  // the first stroke's due time
+    // Faster, the pending step's new time already past: it sounds at once, and the timeline
+    // goes on from it.
+    ASSERT_TRUE(advance(0.25));
+    const double fast = dragTempoTo(controls::knobBottomRow - controls::knobTravel);
+    EXPECT_EQ(app->tempo, 300);
+    ASSERT_TRUE(spinUntil([&] { return app->stepIndex.load() == 2; }));
+    EXPECT_NEAR(app->stepClock.load(), first + 0.25 + fast, 1e-9);
+    // Slower just after that stroke: the next is due one new step time after it.
+    const double slow = dragTempoTo(150);
+    ASSERT_GT(slow, fast);
+    ASSERT_TRUE(spinUntil([&] { return std::fabs(app->stepClock.load() - (first + 0.25 + slow)) < 1e-9; }));
+    expectIndex(2);
+    const auto step = nextStep(increment);
+    ASSERT_TRUE(step);
+    EXPECT_NEAR(step->at, first + 0.25 + slow, slack);
 }
 
 TEST_F(PlaybackThread, TakesAVolumeChangeToTheGroupAtOnce) {
