@@ -9,6 +9,7 @@
 #include "platform/common/open_file_rules.h"
 #include "platform/gtk/gtk_backend.h"
 #include "platform/gtk/gtk_dialog_hooks.h"
+#include "platform/gtk/gtk_modal.h"
 #include "platform/gtk/gtk_native.h"
 
 namespace platform::gtk {
@@ -62,7 +63,7 @@ bool chooseOpenFile(const OPENFILENAMEA& ofn, std::string& chosen) {
     }
 
     gtk::attachPendingHook(gtk::HookKind::FileChooser, dialog);
-    int response = gtk_dialog_run(GTK_DIALOG(dialog));
+    int response = gtk::runModal(GTK_DIALOG(dialog));
     bool accepted = false;
     if (response == GTK_RESPONSE_ACCEPT) {
         char* name = gtk_file_chooser_get_filename(chooser);

@@ -3,6 +3,7 @@
 // blocks the calling (main) thread like MessageBoxA: frames stop, other threads go on.
 #include "platform/common/backend.h"
 #include "platform/gtk/gtk_dialog_hooks.h"
+#include "platform/gtk/gtk_modal.h"
 #include "platform/gtk/gtk_native.h"
 
 namespace platform::gtk {
@@ -65,7 +66,7 @@ int messageBox(HWND owner, const char* text, const char* caption, UINT type) {
     }
     if (!parent) gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     gtk::attachPendingHook(gtk::HookKind::MessageBox, dialog);
-    int response = gtk_dialog_run(GTK_DIALOG(dialog));
+    int response = gtk::runModal(GTK_DIALOG(dialog));
     gtk_widget_destroy(dialog);
     return gtk::answerOf(response, type);
 }

@@ -8,6 +8,7 @@
 
 #include "platform/common/backend.h"
 #include "platform/gtk/gtk_backend.h"
+#include "platform/gtk/gtk_modal.h"
 #include "platform/gtk/gtk_native.h"
 // After the window system's own names, as glib defines TRUE and FALSE only when unset.
 #include <glib-unix.h>
@@ -197,6 +198,9 @@ bool createToplevel(Window& window) {
 }  // namespace
 
 gboolean closeMainWindow(gpointer) {
+    // A modal dialog's loop would hold the close up until the learner answers it: answer
+    // every open dialog as its close box would, so the program ends now.
+    endModalDialogs();
     for (Window* window : liveWindows())
         if (!window->parent && !window->destroying) {
             PostMessageA(window->handle, WM_CLOSE, 0, 0);
@@ -284,6 +288,7 @@ int menuBarHeight() {
 bool createWindow(Window& window) {
     if (!gtk::ensureStarted()) return false;
     if (window.parent) return window.dialog && gtk::createPanel(window);
+    gtk::clearModalEnding();  // a new main window's dialogs run again
     return gtk::createToplevel(window);
 }
 

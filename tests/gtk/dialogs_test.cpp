@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -221,6 +222,21 @@ TEST_F(FileChooserTest, PathLongerThanTheBufferFails) {
     onNextFileChooser([&](GtkDialog* dialog) { gtkbackend::chooseFile(dialog, path); });
     EXPECT_TRUE(GetOpenFileNameA(&ofn));
     EXPECT_EQ(std::string(file), path);
+}
+
+TEST_F(FileChooserTest, ATerminationSignalClosesAnOpenChooserAndEndsTheLoop) {
+    for (int signal : {SIGTERM, SIGINT}) {
+        ASSERT_NE(makeMainWindow(), nullptr);
+        ofn.hwndOwner = window;
+        onNextFileChooser([&](GtkDialog* dialog) {
+            watchdog.watch(dialog);
+            raise(signal);
+        });
+        EXPECT_FALSE(GetOpenFileNameA(&ofn)) << signal;
+        EXPECT_FALSE(watchdog.fired) << signal << ": the chooser stayed open";
+        EXPECT_EQ(runLoop(), 0) << signal;
+        EXPECT_FALSE(IsWindow(window)) << signal;
+    }
 }
 
 }  // namespace
