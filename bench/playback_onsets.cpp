@@ -15,6 +15,8 @@
 // onset), late starts (steps the thread woke too late for, and starts the mixer could not
 // place), underruns the server logged and gaps (stretches of digital silence) in the
 // recording, the output's latency, and the process's CPU time per second of playing.
+// --restart kills the server a while into a server run and starts it again a second later:
+// how long until the output plays on it and the first stroke is heard, and the timing after.
 // --server-only skips the silent output; --keep keeps the recordings and the server's log; --soak plays 10 minutes on the server path, quiet,
 // instead of the four runs. The last line is
 //   RESULT p99_frames=... max_frames=... drift_ms=... loaded_p99_frames=...
@@ -49,6 +51,7 @@
 #include "app/resource_ids.h"
 #include "measure/onset_detect.h"
 #include "platform/audio/audio.h"
+#include "tests/audio/sound_server.h"
 #include "tests/support/test_support.h"
 #include "tutor/tutor_app.h"
 
@@ -64,6 +67,10 @@ double processCpuSeconds() {
     getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+double steadyNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 // The tutor as the program starts it: the main window, then the record's start-up.
@@ -126,41 +133,6 @@ struct Run {
     int underruns = -1;           // logged by the server; -1 without one
 };
 
-// Starts a program with its standard output going to outFile (or nowhere); its standard
-// input and error go nowhere.
-pid_t spawn(const std::vector<std::string>& args, const char* outFile = nullptr) {
-    const pid_t pid = fork();
-    if (pid != 0) return pid;
-    const int none = open("/dev/null", O_RDWR);
-    const int out = outFile ? open(outFile, O_WRONLY | O_CREAT | O_TRUNC, 0644) : none;
-    dup2(none, 0);
-    dup2(out, 1);
-    dup2(none, 2);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-}
-
-int waitFor(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool onPath(const char* program) {
-    const char* path = std::getenv("PATH");
-    std::string folders = path ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= folders.size();) {
-        const std::size_t end = std::min(folders.find(':', start), folders.size());
-        const std::string candidate = folders.substr(start, end - start) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 // Processes that spin at normal priority while they live: two per core keep every core busy.
 // Processes rather than threads, so the CPU figure stays the tutor's own.
 class Load {
@@ -182,71 +154,6 @@ public:
 
 private:
     std::vector<pid_t> pids_;
-};
-
-// A private PulseAudio server with one null sink ("tabla", 48 kHz float), reachable only
-// through its own socket, logging at debug level so that underruns are on record.
-class SoundServer {
-public:
-    bool start(const std::filesystem::path& folder) {
-        folder_ = folder;
-        std::filesystem::create_directories(folder / "run");
-        const std::string socket = (folder / "run" / "native").string();
-        setenv("HOME", folder.c_str(), 1);
-        setenv("PULSE_RUNTIME_PATH", (folder / "run").c_str(), 1);
-        setenv("PULSE_STATE_PATH", folder.c_str(), 1);
-        setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
-        pid_ = spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
-                      "--use-pid-file=false", "--log-level=debug", "--log-time=1",
-                      "--log-target=file:" + log().string(),
-                      "--load=module-null-sink sink_name=tabla rate=48000 format=float32le",
-                      "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket});
-        for (int tries = 0; tries < 50; ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            if (waitFor(spawn({"pactl", "info"})) == 0) return true;
-        }
-        return false;
-    }
-    ~SoundServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitFor(pid_);
-        }
-    }
-    std::filesystem::path log() const { return folder_ / "server.log"; }
-    // Underruns the log reports from the given line on: each time the stream's buffer ran
-    // dry ("Implicit underrun"; the server also logs the end of each).
-    int underrunsFrom(std::size_t firstLine, std::size_t* lines = nullptr) const {
-        std::ifstream in(log());
-        std::string line;
-        std::size_t number = 0;
-        int found = 0;
-        while (std::getline(in, line)) {
-            if (number++ < firstLine) continue;
-            for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (line.find("implicit underrun") != std::string::npos) ++found;
-        }
-        if (lines) *lines = number;
-        return found;
-    }
-    // The playing stream's latency in ms as the server reports it (buffer plus sink).
-    double streamLatencyMs() const {
-        const std::string report = (folder_ / "inputs.txt").string();
-        waitFor(spawn({"pactl", "list", "sink-inputs"}, report.c_str()));
-        std::ifstream in(report);
-        std::string word;
-        double usec = 0.0;
-        while (in >> word)
-            if (word == "Latency:") {
-                double value = 0.0;
-                if (in >> value) usec += value;
-            }
-        return usec / 1000.0;
-    }
-
-private:
-    std::filesystem::path folder_;
-    pid_t pid_ = -1;
 };
 
 // Plays for the given time on the real playback thread and stops; halfway it calls midway.
@@ -292,13 +199,12 @@ bool runSilent(double seconds, Run* run) {
     return true;
 }
 
-bool runServer(double seconds, const SoundServer& server, const std::filesystem::path& recording,
+bool runServer(double seconds, const sound_server::Server& server, const std::filesystem::path& recording,
                Run* run) {
     // The recorder comes first: a null sink with nothing connected idles on a long timer, and
     // a low-latency stream on its monitor wakes it up, as a real device would be.
-    const pid_t recorder = spawn({"parec", "--device=tabla.monitor", "--format=float32le",
-                                  "--rate=48000", "--channels=2", "--raw", "--latency-msec=10"},
-                                 recording.c_str());
+    sound_server::Recorder recorder;
+    recorder.start(recording);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     unsetenv("SDL_AUDIODRIVER");  // the program's own choice of device: the server
     audio::setDefaultOutput(audio::OutputKind::Device);
@@ -320,16 +226,73 @@ bool runServer(double seconds, const SoundServer& server, const std::filesystem:
     }
     if (app) closeTutor(app);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    kill(recorder, SIGINT);
-    waitFor(recorder);
+    recorder.stop();
     if (!opened) return false;
-    std::ifstream in(recording, std::ios::binary | std::ios::ate);
-    if (!in) return false;
-    const auto bytes = static_cast<std::size_t>(in.tellg());
-    run->stream.assign(bytes / sizeof(float), 0.0f);
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(run->stream.data()), static_cast<std::streamsize>(bytes));
-    return in.good();
+    run->stream = recorder.samples();
+    return !run->stream.empty();
+}
+
+// --restart: the server is killed while the rhythm plays and started again a second later on
+// the same socket, as an update restarts it. What the learner waits for: from the server's
+// return (it answers) to the output's new stream, and to the first stroke heard. A stroke's
+// time is read back from the end of the recording (the monitor records without gaps once its
+// sink runs). An idle null sink takes up streams only when its idle timer fires, up to 2 s
+// after the return; a device sink starts at once, so the reconnection is the output's own
+// figure and the first stroke heard an upper bound.
+struct Restart {
+    Run after;                // the recording from the server's return on
+    double reconnectMs = -1;  // return to the output's new stream
+    double heardMs = -1;      // return to the first stroke heard
+    double sinkMs = -1;       // return to the sink's running (the recording's first frame)
+};
+
+bool runRestart(sound_server::Server& server, const std::filesystem::path& folder, Restart* restart) {
+    using namespace std::chrono_literals;
+    sound_server::Recorder before;
+    before.start(folder / "before.raw");
+    std::this_thread::sleep_for(500ms);
+    unsetenv("SDL_AUDIODRIVER");
+    audio::setDefaultOutput(audio::OutputKind::Device);
+    TutorApp* app = openTutor();
+    if (!app || audio::outputKind(app->audioSystem) != audio::OutputKind::Device) {
+        if (app) closeTutor(app);
+        return false;
+    }
+    std::this_thread::sleep_for(2500ms);
+    loadPattern(app);
+    app->start();
+    std::this_thread::sleep_for(2s);
+    server.kill();
+    before.stop();
+    std::this_thread::sleep_for(1s);
+    const bool back = server.restart();
+    const double returned = steadyNow();
+    sound_server::Recorder after;
+    after.start(folder / "after.raw");
+    while (back && steadyNow() < returned + 5.0) {
+        if (audio::deviceStatus(app->audioSystem).recoveries > 0) {
+            restart->reconnectMs = 1000.0 * (steadyNow() - returned);
+            break;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(returned + 5.0 - steadyNow()));
+    app->stop();
+    std::this_thread::sleep_for(300ms);
+    const double stopped = steadyNow();
+    after.stop();
+    closeTutor(app);
+    restart->after.rate = 48000;
+    restart->after.playedSeconds = 5.0;
+    restart->after.stream = after.samples();
+    const std::vector<float>& stream = restart->after.stream;
+    const auto onsets = findOnsets(stream.data(), stream.size() / 2, 48000, OnsetOptions{0.05f, 0.01});
+    const auto heardAt = [&](std::size_t frame) {
+        return 1000.0 * (stopped - static_cast<double>(stream.size() / 2 - frame) / 48000.0 - returned);
+    };
+    if (!stream.empty()) restart->sinkMs = heardAt(0);
+    if (!onsets.empty()) restart->heardMs = heardAt(onsets.front());
+    return back;
 }
 
 struct Figures {
@@ -400,6 +363,7 @@ int main(int argc, char** argv) {
     bool soak = false;
     bool serverOnly = false;
     bool keep = false;
+    bool restartOnly = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
@@ -407,11 +371,13 @@ int main(int argc, char** argv) {
             keep = true;
         } else if (std::strcmp(argv[i], "--server-only") == 0) {
             serverOnly = true;
+        } else if (std::strcmp(argv[i], "--restart") == 0) {
+            restartOnly = true;
         } else if (std::strcmp(argv[i], "--soak") == 0) {
             soak = true;
             seconds = 600.0;
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds N | --soak] [--server-only] [--keep]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds N | --soak] [--server-only] [--restart] [--keep]\n", argv[0]);
             return 2;
         }
     }
@@ -443,6 +409,26 @@ int main(int argc, char** argv) {
         return ok;
     };
 
+    if (restartOnly) {
+        if (!sound_server::available()) {
+            std::printf("restart: pulseaudio, parec or pactl is missing; nothing to measure\n");
+            return 0;
+        }
+        sound_server::Server sound;
+        Restart restart;
+        if (!check(sound.start(folder) && runRestart(sound, folder, &restart), "restart")) return status;
+        const Figures after = measure(restart.after);
+        std::printf("server killed while playing, back after 1 s on the same socket:\n");
+        std::printf("  output's new stream %.0f ms after the server answered; its sink ran after %.0f ms"
+                    " (a null sink's idle timer); first stroke heard after %.0f ms\n",
+                    restart.reconnectMs, restart.sinkMs, restart.heardMs);
+        print("PulseAudio null sink, after the restart", restart.after, after);
+        std::printf("RESULT reconnect_ms=%.0f sink_ms=%.0f heard_ms=%.0f after_p99_frames=%.1f after_onsets=%zu\n",
+                    restart.reconnectMs, restart.sinkMs, restart.heardMs, after.p99, after.onsets);
+        std::error_code ignored;
+        if (status == 0 && !keep) std::filesystem::remove_all(folder, ignored);
+        return status;
+    }
     if (!soak && !serverOnly) {
         silent.done = check(runSilent(seconds, &silent.run), "silent");
         {
@@ -450,11 +436,11 @@ int main(int argc, char** argv) {
             silentLoaded.done = check(runSilent(seconds, &silentLoaded.run), "loaded silent");
         }
     }
-    if (!onPath("pulseaudio") || !onPath("parec") || !onPath("pactl")) {
+    if (!sound_server::available()) {
         std::printf("server: pulseaudio, parec or pactl is missing (scripts/deps.sh installs them "
                     "for the full checks); the server runs are skipped\n");
     } else {
-        SoundServer sound;
+        sound_server::Server sound;
         if (check(sound.start(folder), "sound server start")) {
             server.done = check(runServer(seconds, sound, folder / "quiet.raw", &server.run), "server");
             if (!soak) {
