@@ -48,6 +48,7 @@ bool readEntry(const std::string& path, PlanEntry& entry, std::string& error) {
     }
     entry.tempo = text.tempo;
     entry.subdivision = text.subdivision;
+    entry.name = path;
     entry.steps.clear();
     for (const char c : text.notation) entry.steps.push_back(notationSymbol(c).sound);
     return true;

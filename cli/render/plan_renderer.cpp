@@ -66,16 +66,23 @@ bool PlanRenderer::open(const RenderPlan& plan, const std::string& dataFolder, d
         soundFrames[int(StrokeSound::Click) + accent] = static_cast<int64_t>(clicks_[accent].size() / 2);
     }
 
+    // Whatever is playing at the limit (the plan's, else a day) is cut there, to the frame.
     const int64_t maxFrames = maxRenderSeconds * plan.rate;
-    length_ = planLength(plan_, soundFrames, maxFrames);
-    if (length_ < 0) {
-        error = "the render would be longer than 24 hours or never end";
+    const bool limited = plan_.limitFrames >= 0;
+    const int64_t cap = limited ? std::min(plan_.limitFrames, maxFrames) : maxFrames;
+    for (const PlanEntry& entry : plan_.entries) {
+        if (entry.passes <= 0 && !limited) {
+            error = "the render never ends: give it a length";
+            return false;
+        }
+    }
+    const int64_t natural = naturalLength(plan_, soundFrames, cap);
+    length_ = std::min(natural, cap);
+    cut_ = natural > cap;
+    if (length_ <= 0) {
+        error = "the render would have no frames";
         return false;
     }
-    RenderPlan unlimited = plan_;
-    unlimited.limitFrames = -1;
-    const int64_t natural = planLength(unlimited, soundFrames, maxFrames);
-    cut_ = plan_.limitFrames >= 0 && (natural < 0 || natural > length_);
     return true;
 }
 

@@ -5,8 +5,9 @@
 // The output is interleaved stereo float at the plan's rate, handed to a sink block by block
 // as it is rendered, so a long render holds only one block. Gain up to 0 dB is the master
 // group's volume, as the tutor's volume slider sets it; a gain above 0 dB amplifies the mix
-// after it and clips what leaves [-1, 1]. When the plan's limit cuts the render short, its
-// last 10 ms fade out instead of ending on a click.
+// after it and clips what leaves [-1, 1]. The render lasts the plan's own length, or stops on
+// the exact frame of its limit (or after a day) when it is longer: what still sounds then is
+// cut, its last 10 ms faded out so the file does not end on a click.
 //
 // Threads: the main thread only; it sets the audio library's process-wide output to the
 // offline one. Ownership: the renderer owns its audio system (released by the destructor);
@@ -39,7 +40,7 @@ struct RenderStats {
 // data folder.
 extern const char* const drumSampleFiles[4];
 
-// The longest render: a day.
+// The longest render: a day. A longer plan is cut there.
 constexpr int64_t maxRenderSeconds = 24 * 60 * 60;
 
 class PlanRenderer {
@@ -51,9 +52,12 @@ public:
 
     // Opens the offline output at plan.rate, loads the samples from dataFolder (empty, or
     // ending in a slash) and works out the length. The plan is copied. False with error set
-    // when a sample cannot be loaded or the plan never ends or is too long.
+    // when a sample cannot be loaded, the plan never ends and has no limit, or the render
+    // would have no frames.
     bool open(const RenderPlan& plan, const std::string& dataFolder, double gainDb, std::string& error);
     int64_t lengthFrames() const { return length_; }
+    // True when the limit or the day cuts the plan short.
+    bool cut() const { return cut_; }
     // Renders the whole plan into sink; false when the library fails (error set) or the sink
     // stops the render (error left empty).
     bool render(const RenderSink& sink, std::string& error);

@@ -2,6 +2,7 @@
 #include "cli/render/render_job.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "cli/render/plan_loader.h"
 #include "cli/render/plan_renderer.h"
@@ -28,7 +29,42 @@ void showProgress(void* user, int64_t done, int64_t total) {
     static_cast<SinkState*>(user)->hooks->progress->update(done, total);
 }
 
+// "--minutes 0.1", as short as the number allows.
+std::string minutesOption(double minutes) {
+    char text[48];
+    std::snprintf(text, sizeof text, "--minutes %g", minutes);
+    return text;
+}
+
+// Says which limit cut the render, when, and what it was playing then.
+std::string cutWarning(const RenderOptions& options, const RenderPlan& plan, int64_t length) {
+    std::string text = plan.limitFrames == length
+                           ? minutesOption(options.minutes) + " cuts the render at " +
+                                 formatDuration(length, plan.rate)
+                           : std::string("the render is cut at 24 hours, the longest it can be");
+    const PlanPosition at = planPositionAt(plan, length - 1);
+    if (at.countIn) return text + ", in the count-in";
+    const PlanEntry& entry = plan.entries[at.entry];
+    if (!isPlaylistPath(options.input)) {
+        if (at.pass > entry.passes) return text + ", as the last strokes ring out";
+        return text + ", in pass " + std::to_string(at.pass) + " of " + std::to_string(entry.passes);
+    }
+    text += ", in entry " + std::to_string(at.entry + 1) + " of " + std::to_string(plan.entries.size()) +
+            " (" + entry.name + ")";
+    const std::size_t left = plan.entries.size() - at.entry - 1;
+    if (left > 0) text += "; " + std::to_string(left) + (left == 1 ? " entry is" : " entries are") + " left out";
+    return text;
+}
+
 }  // namespace
+
+std::string formatDuration(int64_t frames, int32_t rate) {
+    const int64_t millis = (frames * 1000 + rate / 2) / rate;
+    char text[48];
+    std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", static_cast<long long>(millis / 60000),
+                  static_cast<long long>(millis / 1000 % 60), static_cast<long long>(millis % 1000));
+    return text;
+}
 
 bool renderToFile(const RenderOptions& options, const std::string& dataFolder, const RenderHooks& hooks,
                   RenderReport& report, std::vector<std::string>& warnings, std::string& error) {
@@ -44,6 +80,11 @@ bool renderToFile(const RenderOptions& options, const std::string& dataFolder, c
     settings.countInBeats = options.countInBeats;
     settings.rate = options.rate;
     if (options.minutes > 0.0) settings.limitFrames = std::llround(options.minutes * 60.0 * options.rate);
+    if (settings.limitFrames == 0) {
+        error = minutesOption(options.minutes) + " is shorter than one sample at " +
+                std::to_string(options.rate) + " Hz: the file would be empty";
+        return false;
+    }
     if (options.repeatsGiven && isPlaylistPath(options.input))
         warnings.push_back("--repeats is for a single rhythm; the playlist's own counts are kept");
     RenderPlan plan;
@@ -66,6 +107,7 @@ bool renderToFile(const RenderOptions& options, const std::string& dataFolder, c
         return false;  // the writer removes its temporary file
     }
     if (!writer.commit(error)) return false;
+    if (renderer.cut()) warnings.push_back(cutWarning(options, plan, renderer.lengthFrames()));
 
     report.entries = plan.entries.size();
     report.frames = renderer.lengthFrames();

@@ -2,6 +2,10 @@
 // samples loaded, every frame rendered and written, the file put in place. Nothing is
 // printed here; the program prints the warnings, the error or the report.
 //
+// A render longer than --minutes, or than a day, is cut on the exact frame of the limit,
+// whatever entry is playing then, and a warning says where the cut fell. A render that would
+// have no frames is refused.
+//
 // On any failure (a refused input or option, a missing sample, a write error, an
 // interruption) no output file is left behind, and one that existed before is unchanged.
 //
@@ -31,6 +35,9 @@ struct RenderHooks {
 
 // Renders shorter than this show no progress.
 constexpr int progressSeconds = 5;
+
+// A length in frames as minutes and seconds to the millisecond, "1:05.250".
+std::string formatDuration(int64_t frames, int32_t rate);
 
 // dataFolder holds soundFont/ (empty, or ending in a slash).
 bool renderToFile(const RenderOptions& options, const std::string& dataFolder, const RenderHooks& hooks,

@@ -40,10 +40,13 @@ const char* renderUsage() {
            "      --count-in B    B metronome clicks at the first entry's tempo before it starts\n"
            "      --gain DB       loudness in decibels (default 0, -60 to +24; above 0 may clip)\n"
            "      --rate HZ       sample rate (default 48000, 8000 to 192000)\n"
-           "      --minutes M     cut the file at M minutes (needed for endless playlist entries)\n"
+           "      --minutes M     cut the file at exactly M minutes, whatever is playing then\n"
+           "                      (up to 1440; needed for endless playlist entries)\n"
            "  -v, --verbose       say what was written\n"
            "  -h, --help          show this help\n"
-           "      --version       show the version\n";
+           "      --version       show the version\n"
+           "\n"
+           "A render longer than --minutes, or than 24 hours, is cut there with a warning.\n";
 }
 
 bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& options, std::string& error) {

@@ -30,6 +30,12 @@ int64_t countInFrames(const RenderPlan& plan) {
     return stepFrame(plan.countInBeats, plan.entries[0].tempo, 1, plan.rate);
 }
 
+// Where the entry after one that starts at `start` starts.
+int64_t nextEntryStart(const PlanEntry& entry, int64_t start, int32_t rate) {
+    return start + stepFrame(stepsOf(entry) - 1, entry.tempo, entry.subdivision, rate) +
+           seamFrames(entry.tempo, entry.subdivision, rate);
+}
+
 }  // namespace
 
 int64_t stepFrame(int64_t step, int32_t tempo, int32_t subdivision, int32_t rate) {
@@ -46,10 +52,8 @@ int64_t seamFrames(int32_t tempo, int32_t subdivision, int32_t rate) {
     return std::llround(delay * rate);
 }
 
-int64_t planLength(const RenderPlan& plan, const std::array<int64_t, strokeSoundCount>& soundFrames,
-                   int64_t maxFrames) {
-    const bool limited = plan.limitFrames >= 0;
-    const int64_t cap = limited ? std::min(plan.limitFrames, maxFrames) : maxFrames;
+int64_t naturalLength(const RenderPlan& plan, const std::array<int64_t, strokeSoundCount>& soundFrames,
+                      int64_t bound) {
     int64_t end = 0;
     // The count-in's clicks ring out like strokes.
     for (int32_t beat = 0; beat < plan.countInBeats && !plan.entries.empty(); ++beat) {
@@ -60,8 +64,8 @@ int64_t planLength(const RenderPlan& plan, const std::array<int64_t, strokeSound
     int64_t start = countInFrames(plan);
     for (std::size_t e = 0; e < plan.entries.size(); ++e) {
         const PlanEntry& entry = plan.entries[e];
-        if (start >= cap) break;  // what follows is cut off anyway
-        if (entry.passes <= 0) return limited && plan.limitFrames <= maxFrames ? plan.limitFrames : -1;
+        // An entry that starts at the bound or never ends plays on past it: no need to walk on.
+        if (start >= bound || entry.passes <= 0) return std::max(end, bound + 1);
         const int64_t steps = stepsOf(entry);
         const int64_t count = static_cast<int64_t>(entry.steps.size());
         // Each sound rings out from its last step in the last pass.
@@ -70,15 +74,35 @@ int64_t planLength(const RenderPlan& plan, const std::array<int64_t, strokeSound
             const int64_t at = start + stepFrame(steps - count + i, entry.tempo, entry.subdivision, plan.rate);
             end = std::max(end, at + soundFrames[int(strokeSoundOf(entry.steps[i]))]);
         }
-        const int64_t last = start + stepFrame(steps - 1, entry.tempo, entry.subdivision, plan.rate);
-        if (e + 1 == plan.entries.size()) {
-            end = std::max(end, start + stepFrame(steps, entry.tempo, entry.subdivision, plan.rate));
-        } else {
-            start = last + seamFrames(entry.tempo, entry.subdivision, plan.rate);
-        }
+        end = std::max(end, start + stepFrame(steps, entry.tempo, entry.subdivision, plan.rate));
+        start = nextEntryStart(entry, start, plan.rate);
     }
-    if (limited && plan.limitFrames <= maxFrames) return std::min(end, plan.limitFrames);
-    return end <= maxFrames ? end : -1;
+    return end;
+}
+
+PlanPosition planPositionAt(const RenderPlan& plan, int64_t frame) {
+    PlanPosition position;
+    int64_t start = countInFrames(plan);
+    if (plan.entries.empty() || frame < start) {
+        position.countIn = true;
+        return position;
+    }
+    for (; position.entry + 1 < plan.entries.size(); ++position.entry) {
+        const PlanEntry& entry = plan.entries[position.entry];
+        if (entry.passes <= 0) break;
+        const int64_t next = nextEntryStart(entry, start, plan.rate);
+        if (frame < next) break;
+        start = next;
+    }
+    // The step sounding then: the last one that starts at or before the frame.
+    const PlanEntry& entry = plan.entries[position.entry];
+    const int64_t into = frame - start;
+    int64_t step = static_cast<int64_t>(static_cast<__int128>(into) * entry.tempo * entry.subdivision /
+                                        (int64_t(60) * plan.rate));
+    while (step > 0 && stepFrame(step, entry.tempo, entry.subdivision, plan.rate) > into) --step;
+    while (stepFrame(step + 1, entry.tempo, entry.subdivision, plan.rate) <= into) ++step;
+    position.pass = step / static_cast<int64_t>(entry.steps.size()) + 1;
+    return position;
 }
 
 StrokeTimeline::StrokeTimeline(const RenderPlan& plan, int64_t end)
@@ -104,8 +128,7 @@ bool StrokeTimeline::next(Stroke& stroke) {
             stroke = Stroke{at, strokeSoundOf(sound)};
             return true;
         }
-        entryStart_ += stepFrame(step_ - 1, entry.tempo, entry.subdivision, plan_.rate) +
-                       seamFrames(entry.tempo, entry.subdivision, plan_.rate);
+        entryStart_ = nextEntryStart(entry, entryStart_, plan_.rate);
         step_ = 0;
         ++entry_;
     }

@@ -9,8 +9,9 @@
 // the first B beats of the first entry's tempo, and the first entry starts on beat B.
 //
 // Length: a plan that ends lasts until its last step's time is over or its last strokes
-// have rung out, whichever is later; limitFrames, when set, cuts it shorter. A plan with an
-// entry that never ends (passes 0 or less) needs limitFrames.
+// have rung out, whichever is later; limitFrames, when set, cuts it on that exact frame,
+// whatever is playing then. A plan with an entry that never ends (passes 0 or less) needs
+// limitFrames.
 //
 // Threads: any; plain data and pure functions. Ownership: the caller owns the plan; a
 // StrokeTimeline keeps a reference to its plan, which must outlive it.
@@ -18,6 +19,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "rhythm/notation_parser.h"
@@ -31,6 +33,7 @@ struct PlanEntry {
     int32_t tempo = 0;             // beats per minute, at least 1
     int32_t subdivision = 0;       // steps per beat, at least 1
     int32_t passes = 1;            // 0 or less: the entry never ends
+    std::string name;              // the file it was read from, for messages
 };
 
 struct RenderPlan {
@@ -53,11 +56,20 @@ int64_t stepFrame(int64_t step, int32_t tempo, int32_t subdivision, int32_t rate
 // Frames from an entry's last step to the next entry's first step.
 int64_t seamFrames(int32_t tempo, int32_t subdivision, int32_t rate);
 
-// The length of the render in frames, given how many frames each sound lasts (indexed by
-// StrokeSound); -1 when the plan never ends and has no limit, or would be longer than
-// maxFrames.
-int64_t planLength(const RenderPlan& plan, const std::array<int64_t, strokeSoundCount>& soundFrames,
-                   int64_t maxFrames);
+// The plan's own length in frames, limitFrames left aside, given how many frames each sound
+// lasts (indexed by StrokeSound). A result above `bound` says only that the plan goes on past
+// bound: it never ends, or entries still start after bound.
+int64_t naturalLength(const RenderPlan& plan, const std::array<int64_t, strokeSoundCount>& soundFrames,
+                      int64_t bound);
+
+// What the plan plays at a frame: the count-in, or an entry and its pass (from 1; above the
+// entry's passes while its last strokes ring out, before the next entry starts).
+struct PlanPosition {
+    bool countIn = false;
+    std::size_t entry = 0;
+    int64_t pass = 1;
+};
+PlanPosition planPositionAt(const RenderPlan& plan, int64_t frame);
 
 // The plan's strokes (rests left out) in frame order, ending with the last one that starts
 // before `end`.

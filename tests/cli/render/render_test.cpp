@@ -123,24 +123,30 @@ TEST_F(Render, APlaylistsSeamsAreTimedAsInTheTutor) {
     expectOnFrames(found, {0, beat, 2 * beat, 2 * beat + second, 2 * beat + third}, planned);
 }
 
-TEST_F(Render, TheFileLastsExactlyAsLongAsThePlan) {
+TEST_F(Render, TheFileLastsExactlyAsLongAsThePlanOrItsLimit) {
     write("endless.krf", "Endless\n120\n2\nd-t-\n");
     const std::string list = write("endless.krp", "endless.krf\n0\n");
+    write("rest.krf", "Rest\n20\n1\nd-\n");  // a doum, then 3 s of rest; the next entry at 6 s
+    const std::string rests = write("rests.krp", "rest.krf\n1\nrest.krf\n1\n");
     struct Case {
         std::string input, output;
         int32_t repeats, countIn;
         double minutes;
         int64_t frames;
+        std::string warns;  // how a cut is named; empty: no warning
     };
     const int rate = 48000;
     const std::string maqsum = data_ + "rhythms/maqsum.krf";
     const Case cases[] = {
         // Two passes of 16 steps of 0.3 s; the last tek rings out within the last rest.
-        {maqsum, "two.wav", 2, 0, 0.0, frameAt(32 * 60.0, 200.0, rate)},
+        {maqsum, "two.wav", 2, 0, 0.0, frameAt(32 * 60.0, 200.0, rate), ""},
         // Three clicks at 100 beats per minute first.
-        {maqsum, "counted.flac", 1, 3, 0.0, frameAt(3 * 60.0, 100.0, rate) + frameAt(16 * 60.0, 200.0, rate)},
+        {maqsum, "counted.flac", 1, 3, 0.0, frameAt(3 * 60.0, 100.0, rate) + frameAt(16 * 60.0, 200.0, rate), ""},
         // An endless entry plays until the limit.
-        {list, "limited.wav", 1, 0, 0.05, std::llround(0.05 * 60 * rate)},
+        {list, "limited.wav", 1, 0, 0.05, std::llround(0.05 * 60 * rate), "at 0:03.000, in entry 1 of 1 ("},
+        // Cut in the first entry's rest with the second still to come; in a doum 6 ms after it starts.
+        {rests, "rests.flac", 1, 0, 0.04, frameAt(2.4, 1, rate), "at 0:02.400, in entry 1 of 2 ("},
+        {maqsum, "cut.wav", 2, 0, 0.1001, 288288, "0.1001 cuts the render at 0:06.006, in pass 2 of 2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.output);
@@ -161,6 +167,10 @@ TEST_F(Render, TheFileLastsExactlyAsLongAsThePlan) {
         EXPECT_EQ(info.frames, c.frames);
         EXPECT_EQ(info.samplerate, rate);
         EXPECT_EQ(report.frames, c.frames);
+        ASSERT_EQ(warnings.size(), c.warns.empty() ? 0u : 1u);
+        if (!c.warns.empty()) {
+            EXPECT_NE(warnings[0].find(c.warns), std::string::npos) << warnings[0];
+        }
     }
 }
 
@@ -176,6 +186,7 @@ TEST_F(Render, ARefusedOrFailedRenderLeavesNoFile) {
         std::string input, output;
         bool interrupt;
         std::string says;
+        double minutes = 0.0;
     };
     const Case cases[] = {
         {badTempo, "out.wav", false, "The tempo on line 2"},
@@ -186,6 +197,7 @@ TEST_F(Render, ARefusedOrFailedRenderLeavesNoFile) {
         {ok, "no/such/folder/out.wav", false, "cannot write in"},
         {ok, "folder.wav", false, "folder.wav"},  // renamed over a folder: refused at the end
         {ok, "out.flac", true, "interrupted"},
+        {ok, "out.wav", false, "--minutes 1e-07 is shorter than one sample at 48000 Hz", 1e-7},
     };
     const auto listing = [this] {
         std::vector<std::string> names;
@@ -199,6 +211,7 @@ TEST_F(Render, ARefusedOrFailedRenderLeavesNoFile) {
         RenderOptions options;
         options.input = c.input;
         options.output = (dir_ / c.output).string();
+        options.minutes = c.minutes;
         RenderHooks hooks;
         hooks.interrupted = c.interrupt ? &interrupted : nullptr;
         RenderReport report;
