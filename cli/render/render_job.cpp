@@ -106,6 +106,11 @@ bool renderToFile(const RenderOptions& options, const std::string& dataFolder, c
         if (error.empty()) error = state.error;
         return false;  // the writer removes its temporary file
     }
+    // A signal after the last block still keeps the file from getting its name.
+    if (hooks.interrupted && *hooks.interrupted) {
+        error = "interrupted";
+        return false;
+    }
     if (!writer.commit(error)) return false;
     if (renderer.cut()) warnings.push_back(cutWarning(options, plan, renderer.lengthFrames()));
 

@@ -30,7 +30,9 @@ struct RenderReport {
 
 struct RenderHooks {
     ProgressBar* progress = nullptr;  // shown for renders longer than progressSeconds
-    const volatile std::sig_atomic_t* interrupted = nullptr;  // set: the render stops
+    // Not 0 (the program keeps the number of the signal in it): the render stops at the next
+    // block, or before the file gets its name, and removes its temporary file.
+    const volatile std::sig_atomic_t* interrupted = nullptr;
 };
 
 // Renders shorter than this show no progress.

@@ -46,7 +46,9 @@ const char* renderUsage() {
            "  -h, --help          show this help\n"
            "      --version       show the version\n"
            "\n"
-           "A render longer than --minutes, or than 24 hours, is cut there with a warning.\n";
+           "A render longer than --minutes, or than 24 hours, is cut there with a warning.\n"
+           "Exit status: 0 written, 1 failed, 2 unusable command line, 128+N stopped by\n"
+           "signal N (the unfinished file is removed).\n";
 }
 
 bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& options, std::string& error) {

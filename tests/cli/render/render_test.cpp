@@ -2,6 +2,8 @@
 // seams as the tutor times them, and refused renders that leave no file behind.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -223,6 +225,29 @@ TEST_F(Render, ARefusedOrFailedRenderLeavesNoFile) {
     }
     std::ifstream kept(dir_ / "kept.wav");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "the file from before");
+}
+
+TEST_F(Render, AStopSignalRemovesTheUnfinishedFileAndIsInTheExitStatus) {
+    const std::string input = data_ + "rhythms/maqsum.krf", output = (dir_ / "long.flac").string();
+    for (const int number : {SIGHUP, SIGINT, SIGTERM, SIGQUIT}) {
+        SCOPED_TRACE(number);
+        const pid_t child = fork();
+        if (child == 0) {
+            // The test may run where some of them are ignored, which the program respects.
+            for (const int each : {SIGHUP, SIGINT, SIGTERM, SIGQUIT}) std::signal(each, SIG_DFL);
+            execl(TABLADEX_RENDER_PROGRAM, "tabladex-render", input.c_str(), "-o", output.c_str(), "--repeats",
+                  "100000", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ASSERT_GT(child, 0);
+        // Signalled once the temporary file exists: the render is under way.
+        int status = 0;
+        while (fs::is_empty(dir_) && waitpid(child, &status, WNOHANG) == 0) usleep(1000);
+        kill(child, number);
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + number) << status;
+        EXPECT_TRUE(fs::is_empty(dir_));
+    }
 }
 
 TEST(RenderOptions, ReadsBothSpellingsAndRefusesWhatCannotBeUsed) {
