@@ -49,6 +49,9 @@ std::unique_ptr<Output> openPulseOutput(RenderTarget target, int rate, int block
 // blockFrames, for a mixer that already runs at them; else 44.1 or 48 kHz, as the device
 // prefers, with blocks of at least 1024 frames. Null when no device opens. Any thread.
 std::unique_ptr<Output> openSdlOutput(RenderTarget target, int rate, int blockFrames, bool fixedRate);
+// Frees what SDL keeps for the calling thread (its error text): a thread of ours that called
+// SDL calls it before it ends.
+void releaseSdlThreadState();
 #endif
 
 }  // namespace audio

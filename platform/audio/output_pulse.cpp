@@ -178,6 +178,7 @@ private:
                 playing = reconnect();
             }
         }
+        if (nextFallback_ > 0 || fallback_) releaseSdlThreadState();
     }
 
     // Writes everything the server asks for, as soon as it asks, and waits for its next

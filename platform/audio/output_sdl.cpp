@@ -127,6 +127,11 @@ private:
     }
 
     void watch() {
+        watchDevice();
+        releaseSdlThreadState();
+    }
+
+    void watchDevice() {
         while (sleepUntil(steadySeconds() + std::chrono::duration<double>(kWatchPeriod).count())) {
             if (SDL_GetAudioDeviceStatus(device_) != SDL_AUDIO_STOPPED) continue;
             SDL_CloseAudioDevice(device_);  // SDL's thread ends: from here this one renders
@@ -166,6 +171,8 @@ private:
 };
 
 }  // namespace
+
+void releaseSdlThreadState() { SDL_TLSCleanup(); }
 
 std::unique_ptr<Output> openSdlOutput(RenderTarget target, int rate, int blockFrames, bool fixedRate) {
     auto output = std::make_unique<SdlOutput>(target, blockFrames);
