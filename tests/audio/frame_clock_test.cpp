@@ -20,6 +20,7 @@ struct Scenario {
     std::function<double(std::int64_t k, double due)> askedAt;
     double shiftAt = 1e9;  // the device's schedule moves for good here
     double shift = 0;       // ... by this many seconds
+    double rateAfter = 0;   // from shiftAt on, a new device at this rate: the clock restarts
 };
 
 // A small deterministic generator: lateness of a scheduler, 0 to `spread` seconds.
@@ -36,7 +37,11 @@ TEST_P(FrameClockLateness, KeepsTheDevicesFramesWithinAMillisecond) {
     double lowest = 1e9, highest = -1e9;
     double lastAsked = 0;
     for (std::int64_t k = 0; k < 10 * kRate / kBlock; ++k) {
-        const double on = static_cast<double>(k * kBlock) / s.deviceRate;
+        double on = static_cast<double>(k * kBlock) / s.deviceRate;
+        if (s.rateAfter > 0 && on >= s.shiftAt) {
+            if (lastAsked < s.shiftAt + s.shift) clock.restart();
+            on = s.shiftAt + (static_cast<double>(k * kBlock) - s.shiftAt * s.deviceRate) / s.rateAfter;
+        }
         const double due = on < s.shiftAt ? on : on + s.shift;
         const double asked = std::max(lastAsked, s.askedAt(k, due));  // requests keep their order
         lastAsked = asked;
@@ -75,7 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Sound lost in a 40 ms dropout at 5 s: every later block is needed 40 ms later;
         // and a device that skips 30 ms ahead.
         Scenario{"a dropout", kRate, [](std::int64_t k, double due) { return due + lateness(k, 0.002); }, 5.0, 0.040},
-        Scenario{"a skip ahead", kRate, [](std::int64_t k, double due) { return due + lateness(k, 0.002); }, 5.0, -0.030}),
+        Scenario{"a skip ahead", kRate, [](std::int64_t k, double due) { return due + lateness(k, 0.002); }, 5.0, -0.030},
+        // A device 3.7 % fast gone at 5 s; 200 ms later another, at its nominal rate.
+        Scenario{"a new device", kRate * 1.037, [](std::int64_t k, double due) { return due + lateness(k, 0.002); },
+                 5.0, 0.2, kRate}),
     [](const testing::TestParamInfo<Scenario>& info) { return std::to_string(info.index); });
 
 }  // namespace
