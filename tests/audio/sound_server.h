@@ -76,17 +76,6 @@ inline std::vector<float> readFloats(const std::filesystem::path& file) {
     return samples;
 }
 
-// Waits up to 5 s for a file being written to hold something; false when it does not.
-inline bool waitUntilFlowing(const std::filesystem::path& file) {
-    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-         std::chrono::steady_clock::now() < until;) {
-        std::error_code error;
-        if (std::filesystem::file_size(file, error) > 0 && !error) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
-
 class Server {
 public:
     Server() = default;
@@ -187,10 +176,6 @@ public:
         waitFor(pid_);
         pid_ = -1;
     }
-    // Waits up to limit for the sink to run (the recording to grow): an idle null sink takes
-    // up new streams only when its idle timer next fires, up to two seconds later (a device
-    // sink starts at once). False when it did not.
-    bool waitUntilFlowing() const { return sound_server::waitUntilFlowing(file_); }
     // What was recorded (after stop); empty when nothing was.
     std::vector<float> samples() const { return readFloats(file_); }
 
