@@ -5,7 +5,7 @@
 // Server::start points this process's sound clients at the server (PULSE_SERVER and
 // PULSE_RUNTIME_PATH, HOME and PULSE_STATE_PATH in the folder given); kill ends it at once, as
 // a crash or an update does, and restart starts it again on the same socket. Each program
-// runs with its standard streams elsewhere. available() is false when pulseaudio, parec or
+// runs with its standard streams elsewhere, and ends when the process that started it does. available() is false when pulseaudio, parec or
 // pactl is missing (scripts/deps.sh installs them).
 //
 // Threads: one controlling thread; start sets environment variables, so call it before the
@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,8 +33,13 @@ namespace sound_server {
 // Starts a program with its standard output going to outFile (or nowhere); its standard
 // input and error go nowhere.
 inline pid_t spawn(const std::vector<std::string>& args, const char* outFile = nullptr) {
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid != 0) return pid;
+    // A test killed before its destructors run (a time-out, Ctrl+C) takes its server and
+    // recorder with it, instead of leaving them running.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     const int none = open("/dev/null", O_RDWR);
     const int out = outFile ? open(outFile, O_WRONLY | O_CREAT | O_TRUNC, 0644) : none;
     dup2(none, 0);
