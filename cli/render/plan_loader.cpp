@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "rhythm/file_kind.h"
 #include "rhythm/notation_parser.h"
 #include "rhythm/playlist.h"
 #include "rhythm/rhythm_file.h"
@@ -56,11 +57,16 @@ bool readEntry(const std::string& path, PlanEntry& entry, std::string& error) {
 
 }  // namespace
 
-bool isPlaylistPath(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string extension = path.substr(path.size() - 4);
-    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return extension == ".krp";
+bool isPlaylistFile(const std::string& path) {
+    FileKind kind;
+    if (kindFromName(withSlashes(path), kind)) return kind == FileKind::Playlist;
+    // Any other name is read as its content says; one that cannot be read goes to the
+    // rhythm reader, which says why.
+    std::string unused;
+    std::FILE* file = openPlainFile(withSlashes(path), unused);
+    kind = fileKind(path, file);
+    if (file) std::fclose(file);
+    return kind == FileKind::Playlist;
 }
 
 bool loadPlan(const std::string& inputPath, const PlanSettings& settings, RenderPlan& plan,
@@ -71,7 +77,7 @@ bool loadPlan(const std::string& inputPath, const PlanSettings& settings, Render
     plan.countInBeats = settings.countInBeats;
     plan.limitFrames = settings.limitFrames;
 
-    if (!isPlaylistPath(path)) {
+    if (!isPlaylistFile(path)) {
         PlanEntry entry;
         if (!readEntry(path, entry, error)) return false;
         entry.passes = settings.repeats;

@@ -24,8 +24,10 @@ struct PlanSettings {
     int64_t limitFrames = -1;   // below 0: no limit
 };
 
-// True when path names a playlist (.krp, case ignored); anything else is read as a rhythm.
-bool isPlaylistPath(const std::string& path);
+// True when path names a playlist: .krp (case ignored), or, for a name that is neither
+// .krp nor .krf (a .txt, which the tutor's open dialogs offer for both), a file whose
+// content is a playlist's, as tabladex-check decides it.
+bool isPlaylistFile(const std::string& path);
 
 bool loadPlan(const std::string& path, const PlanSettings& settings, RenderPlan& plan,
               std::vector<std::string>& warnings, std::string& error);

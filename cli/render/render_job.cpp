@@ -45,7 +45,7 @@ std::string cutWarning(const RenderOptions& options, const RenderPlan& plan, int
     const PlanPosition at = planPositionAt(plan, length - 1);
     if (at.countIn) return text + ", in the count-in";
     const PlanEntry& entry = plan.entries[at.entry];
-    if (!isPlaylistPath(options.input)) {
+    if (!isPlaylistFile(options.input)) {
         if (at.pass > entry.passes) return text + ", as the last strokes ring out";
         return text + ", in pass " + std::to_string(at.pass) + " of " + std::to_string(entry.passes);
     }
@@ -85,7 +85,7 @@ bool renderToFile(const RenderOptions& options, const std::string& dataFolder, c
                 std::to_string(options.rate) + " Hz: the file would be empty";
         return false;
     }
-    if (options.repeatsGiven && isPlaylistPath(options.input))
+    if (options.repeatsGiven && isPlaylistFile(options.input))
         warnings.push_back("--repeats is for a single rhythm; the playlist's own counts are kept");
     RenderPlan plan;
     if (!loadPlan(options.input, settings, plan, warnings, error)) return false;

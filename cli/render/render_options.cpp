@@ -33,6 +33,7 @@ bool realNumber(const std::string& text, double low, double high, double& value)
 const char* renderUsage() {
     return "Usage: tabladex-render INPUT.krf|INPUT.krp -o OUTPUT.wav|.flac|.ogg [options]\n"
            "Writes a rhythm or a playlist to an audio file, every stroke on its exact sample.\n"
+           "An INPUT named otherwise (.txt) is a rhythm or a playlist as its content says.\n"
            "\n"
            "  -o, --output FILE   the file to write; .wav (16-bit), .flac or .ogg (Vorbis)\n"
            "      --tempo BPM     play every entry at this tempo (1 to 10000)\n"

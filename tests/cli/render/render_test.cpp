@@ -130,6 +130,7 @@ TEST_F(Render, TheFileLastsExactlyAsLongAsThePlanOrItsLimit) {
     const std::string list = write("endless.krp", "endless.krf\n0\n");
     write("rest.krf", "Rest\n20\n1\nd-\n");  // a doum, then 3 s of rest; the next entry at 6 s
     const std::string rests = write("rests.krp", "rest.krf\n1\nrest.krf\n1\n");
+    const std::string restsText = write("rests.txt", "rest.krf\n1\nrest.krf\n1\n");
     struct Case {
         std::string input, output;
         int32_t repeats, countIn;
@@ -148,6 +149,7 @@ TEST_F(Render, TheFileLastsExactlyAsLongAsThePlanOrItsLimit) {
         {list, "limited.wav", 1, 0, 0.05, std::llround(0.05 * 60 * rate), "at 0:03.000, in entry 1 of 1 ("},
         // Cut in the first entry's rest with the second still to come; in a doum 6 ms after it starts.
         {rests, "rests.flac", 1, 0, 0.04, frameAt(2.4, 1, rate), "at 0:02.400, in entry 1 of 2 ("},
+        {restsText, "rests-txt.wav", 1, 0, 0.04, frameAt(2.4, 1, rate), "in entry 1 of 2 ("},  // read as its content says
         {maqsum, "cut.wav", 2, 0, 0.1001, 288288, "0.1001 cuts the render at 0:06.006, in pass 2 of 2"},
     };
     for (const Case& c : cases) {
