@@ -51,7 +51,7 @@
 #include "app/resource_ids.h"
 #include "measure/onset_detect.h"
 #include "platform/audio/audio.h"
-#include "tests/audio/sound_server.h"
+#include "measure/sound_server.h"
 #include "tests/support/test_support.h"
 #include "tutor/tutor_app.h"
 

@@ -14,7 +14,7 @@
 
 #include "platform/audio/audio.h"
 #include "measure/onset_detect.h"
-#include "sound_server.h"
+#include "measure/sound_server.h"
 #include "wav_fixtures.h"
 
 namespace {
