@@ -21,8 +21,10 @@ if [ "${TABLADEX_FULL_CHECKS:-0}" = 1 ]; then
   packages+=(googletest wine64 pulseaudio pulseaudio-utils xdotool)
   # ... and installs the desktop program into a staging folder, runs it there, validates its
   # desktop entry and AppStream data, builds its Debian package and checks it with lintian
-  # (scripts/install_check.sh).
-  packages+=(desktop-file-utils appstream dpkg-dev file xdotool x11-utils lintian)
+  # (scripts/install_check.sh); xmllint and update-mime-database check the rhythm and
+  # playlist file types.
+  packages+=(desktop-file-utils appstream dpkg-dev file xdotool x11-utils lintian
+    libxml2-utils shared-mime-info)
 fi
 
 missing=()

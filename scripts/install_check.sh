@@ -4,7 +4,8 @@
 #   2. the staged program, started from / on a virtual display, finds its data (its window
 #      appears, no "Image Error" or "Sound Error" box), names its window class "tabladex"
 #      (the desktop entry's StartupWMClass) and exits with 0 on Escape;
-#   3. the desktop entry and the AppStream metadata pass their validators;
+#   3. the desktop entry and the AppStream metadata pass their validators, and the types of
+#      rhythm and playlist files are well-formed and accepted by update-mime-database;
 #   4. `cpack -G DEB` builds the package, every data file is in it, and lintian reports
 #      no tag at any level, pedantic and experimental included (overrides, each with its
 #      reason, are in packaging/lintian-overrides).
@@ -58,6 +59,22 @@ step "validators"
 messages=$(desktop-file-validate "$staged/share/applications/tabladex.desktop" 2>&1) &&
   [ -z "$messages" ] || fail "desktop-file-validate: $messages"
 appstreamcli validate --no-net "$staged/share/metainfo/org.tabladex.Tabladex.metainfo.xml"
+# The file types: the desktop entry offers the tutor for them, so the database must know
+# them by their globs. The database is built in a copy, as the package's trigger would.
+mime_types=$staged/share/mime/packages/tabladex.xml
+xmllint --noout "$mime_types" || fail "xmllint: $mime_types is not well-formed"
+mkdir -p "$work/mime/packages"
+cp "$mime_types" "$work/mime/packages/"
+# XDG_DATA_HOME names the copy, which quiets the note that it is not searched.
+messages=$(XDG_DATA_HOME=$work update-mime-database "$work/mime" 2>&1) && [ -z "$messages" ] ||
+  fail "update-mime-database: $messages"
+for glob in 'application/x-tabladex-rhythm:*.krf' 'application/x-tabladex-playlist:*.krp'; do
+  grep -q -F ":$glob" "$work/mime/globs2" || fail "update-mime-database did not register $glob"
+done
+desktop_types=$(sed -n 's/^MimeType=//p' "$staged/share/applications/tabladex.desktop")
+[ "$desktop_types" = "application/x-tabladex-rhythm;application/x-tabladex-playlist;" ] ||
+  fail "the desktop entry's MimeType is '$desktop_types'"
+step "file types: *.krf application/x-tabladex-rhythm, *.krp application/x-tabladex-playlist"
 
 step "the staged program, started from /, on a virtual display"
 exec 3>"$work/display"
@@ -103,10 +120,10 @@ missing=$(comm -23 "$work/data.txt" "$work/package.txt")
 [ -z "$missing" ] || fail "not in the package: $missing"
 for file in ./usr/bin/tabladex ./usr/share/applications/tabladex.desktop \
   ./usr/share/metainfo/org.tabladex.Tabladex.metainfo.xml ./usr/share/doc/tabladex/copyright \
-  ./usr/share/icons/hicolor/48x48/apps/tabladex.png; do
+  ./usr/share/icons/hicolor/48x48/apps/tabladex.png ./usr/share/mime/packages/tabladex.xml \
+  ./usr/bin/tabladex-render ./usr/bin/tabladex-check; do
   grep -qxF "$file" "$work/package.txt" || fail "not in the package: $file"
 done
-grep -qxF ./usr/bin/tabladex-render "$work/package.txt" || fail "not in the package: ./usr/bin/tabladex-render"
 step "$(basename "$package"): $(dpkg-deb -c "$package" | grep -vc '/$') files, every data file in it"
 step "$(dpkg-deb -f "$package" Depends)"
 
