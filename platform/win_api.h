@@ -24,6 +24,7 @@
 #endif
 #include <windows.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #else  // the stand-in
 
@@ -347,5 +348,14 @@ BOOL SetCurrentDirectoryA(LPCSTR path);
 DWORD GetFileAttributesA(LPCSTR path);
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+
+// ---- SHELL32 ----------------------------------------------------------------------------
+// Opens file (a full path; operation "open" or null) with the desktop's default handler for
+// its type, as Windows does: a value above 32 on success, ERROR_FILE_NOT_FOUND when the file
+// does not exist, SE_ERR_NOASSOC when nothing opens it. Parameters and directory are unused.
+#define ERROR_FILE_NOT_FOUND 2L
+#define SE_ERR_NOASSOC 31
+HINSTANCE ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file, LPCSTR parameters,
+                        LPCSTR directory, int showCommand);
 
 #endif  // _WIN32

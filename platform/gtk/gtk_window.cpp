@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "platform/common/backend.h"
@@ -227,6 +228,17 @@ bool ensureStarted() {
     g_set_prgname("tabladex");
     g_set_application_name("Tabladex");
     available = gtk_init_check(nullptr, nullptr);
+    if (!available) {
+        // Said once, here where the reason is known: the program only learns that its
+        // window could not be made.
+        const char* display = g_getenv("DISPLAY");
+        const char* wayland = g_getenv("WAYLAND_DISPLAY");
+        if ((!display || !*display) && (!wayland || !*wayland))
+            std::fprintf(stderr, "tabladex: cannot open the display (is DISPLAY set?)\n");
+        else
+            std::fprintf(stderr, "tabladex: cannot open the display %s\n",
+                         display && *display ? display : wayland);
+    }
     if (available) {
         // A session's logout (SIGTERM) or a terminal's Ctrl+C (SIGINT) closes the main window
         // as File > Exit does, so the program ends in order with exit code 0.

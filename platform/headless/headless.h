@@ -104,3 +104,15 @@ struct PanelState {
 PanelState panelState(HWND dialog);
 
 }  // namespace headless
+// ShellExecuteA: every request seen; while failing is set, requests fail with
+// SE_ERR_NOASSOC (else they succeed when the file exists, and fail with
+// ERROR_FILE_NOT_FOUND when it does not).
+struct ShellRequest {
+    HWND owner;
+    std::string operation;
+    std::string file;
+    int showCommand;
+};
+const std::vector<ShellRequest>& shellRequests();
+void failShellExecute(bool failing);
+

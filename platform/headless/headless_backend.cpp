@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <map>
 
 #include "platform/common/backend.h"
@@ -38,7 +39,31 @@ constexpr RECT frame{3, 26, 3, 3};
 int dialogUnitsX(int units) { return units * 6 / 4; }
 int dialogUnitsY(int units) { return units * 13 / 8; }
 
+// ShellExecuteA's record, apart from the window state.
+struct ShellState {
+    std::vector<headless::ShellRequest> requests;
+    bool failing = false;
+};
+
+ShellState& shellState() {
+    static auto* instance = new ShellState;
+    return *instance;
+}
+
 }  // namespace
+
+HINSTANCE ShellExecuteA(HWND owner, LPCSTR operation, LPCSTR file, LPCSTR, LPCSTR,
+                        int showCommand) {
+    shellState().requests.push_back(
+        headless::ShellRequest{owner, operation ? operation : "", file ? file : "", showCommand});
+    std::error_code error;
+    INT_PTR result = 42;
+    if (shellState().failing)
+        result = SE_ERR_NOASSOC;
+    else if (!file || !std::filesystem::exists(file, error))
+        result = ERROR_FILE_NOT_FOUND;
+    return reinterpret_cast<HINSTANCE>(result);
+}
 
 namespace platform::backend {
 
@@ -136,6 +161,7 @@ void onWait(std::function<void(DWORD)> hook) { state().waitHook = std::move(hook
 void reset() {
     platform::resetWindowCore();
     state() = State{};
+    shellState() = ShellState{};
 }
 
 void setCursorScreen(int x, int y) { state().cursor = POINT{x, y}; }
@@ -217,5 +243,12 @@ PanelState panelState(HWND dialog) {
     panel.caption = found->title;
     return panel;
 }
+
+}  // namespace headless
+
+namespace headless {
+
+const std::vector<ShellRequest>& shellRequests() { return shellState().requests; }
+void failShellExecute(bool failing) { shellState().failing = failing; }
 
 }  // namespace headless
