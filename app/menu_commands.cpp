@@ -1,8 +1,10 @@
-// The menu commands: open a rhythm or playlist, exit, show or hide the notation, help, and
-// the About panel.
+// The menu commands: open a rhythm or playlist, exit, show or hide the notation, the Help's
+// pages in the browser, and the About panel.
 #include "app/menu_commands.h"
 
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "app/app_window.h"
 #include "app/resource_ids.h"
@@ -36,6 +38,21 @@ void chooseFile(LoadKind kind, const char* filter, const char* title,
     }
 }
 
+// Opens the Help's index page (Help/index.html in the data folder, which is current) in the
+// user's browser; where nothing opens it, a box says where the Help folder is.
+void openHelp() {
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::absolute("Help", error);
+    const std::string index = (folder / "index.html").string();
+    const HINSTANCE opened =
+        ShellExecuteA(appWindow.window, "open", index.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<INT_PTR>(opened) > 32) return;
+    const std::string text =
+        "For more detailed help, please see the help files in the Tabladex's Help directory:\n" +
+        folder.string();
+    MessageBoxA(appWindow.window, text.c_str(), "Tabladex Help", MB_OK);
+}
+
 // Filter lists: description and pattern pairs, closed by one more zero byte.
 const char rhythmFilter[] = "Brenmoor Rhythm File\0*.krf\0Text File\0*.txt\0";
 const char playlistFilter[] = "Rhythm Playlist\0*.krp\0Text File\0*.txt\0";
@@ -63,10 +80,7 @@ void runMenuCommand(int commandId) {
             if (tutorApp) tutorApp->showNotes = !tutorApp->showNotes;
             break;
         case ID_HELP_CONTENTS:
-            MessageBoxA(appWindow.window,
-                        "For more detailed help, please see the help files in the Tabladex's "
-                        "Help directory.",
-                        "Tabladex Help", MB_OK);
+            openHelp();
             break;
         default:
             break;

@@ -1,6 +1,6 @@
 // menu_commands.h - the commands of the menu bar and the About panel's dialog procedure.
 // runMenuCommand runs one command by id; the two open commands only choose a file and ask
-// the tutor to load it in the next frame.
+// the tutor to load it in the next frame; Help Contents opens the Help in the browser.
 //
 // Threads: main thread, inside message dispatch.
 #pragma once

@@ -1,6 +1,8 @@
 // The main window: its creation, its size, and how it answers messages.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/app_window.h"
 #include "app/main_loop.h"
 #include "app/resource_ids.h"
@@ -135,14 +137,38 @@ TEST_F(MainWindow, CommandsOutsideTheMenuRangeOnlyReachTheDefaultProcedure) {
     EXPECT_TRUE(headless::messageBoxes().empty());
     EXPECT_TRUE(IsWindow(appWindow.window));
     EXPECT_TRUE(app.showNotes);
-    // Inside the range a command runs: Help Contents shows its box.
+    EXPECT_TRUE(headless::shellRequests().empty());
+    // Inside the range a command runs: Help Contents asks for the Help.
     SendMessageA(appWindow.window, WM_COMMAND, MAKEWPARAM(40011, 0), 0);
+    EXPECT_EQ(headless::shellRequests().size(), 1u);
+}
+
+TEST_F(MainWindow, HelpContentsOpensTheIndexPageInTheBrowserOrSaysWhereTheHelpIs) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(testing_support::programFolder());  // the data folder
+    const std::filesystem::path help = testing_support::programFolder() / "Help";
+    SendMessageA(appWindow.window, WM_COMMAND, MAKEWPARAM(ID_HELP_CONTENTS, 0), 0);
+    ASSERT_EQ(headless::shellRequests().size(), 1u);
+    const auto& request = headless::shellRequests()[0];
+    EXPECT_EQ(request.owner, appWindow.window);
+    EXPECT_EQ(request.operation, "open");
+    EXPECT_TRUE(std::filesystem::path(request.file).is_absolute()) << request.file;
+    EXPECT_TRUE(std::filesystem::equivalent(request.file, help / "index.html")) << request.file;
+    EXPECT_EQ(request.showCommand, SW_SHOWNORMAL);
+    EXPECT_TRUE(headless::messageBoxes().empty());
+
+    // Nothing opens it: the box names the Help folder's full path.
+    headless::failShellExecute(true);
+    SendMessageA(appWindow.window, WM_COMMAND, MAKEWPARAM(ID_HELP_CONTENTS, 0), 0);
+    std::filesystem::current_path(before);
     ASSERT_EQ(headless::messageBoxes().size(), 1u);
     const auto& box = headless::messageBoxes()[0];
-    EXPECT_EQ(box.text,
-              "For more detailed help, please see the help files in the Tabladex's Help directory.");
+    const std::string shown = box.text.substr(box.text.find('\n') + 1);
+    EXPECT_EQ(box.text.substr(0, box.text.find('\n')),
+              "For more detailed help, please see the help files in the Tabladex's Help directory:");
+    EXPECT_TRUE(std::filesystem::path(shown).is_absolute()) << shown;
+    EXPECT_TRUE(std::filesystem::equivalent(shown, help)) << shown;
     EXPECT_EQ(box.caption, "Tabladex Help");
-    EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
     EXPECT_EQ(box.owner, appWindow.window);
 }
 
