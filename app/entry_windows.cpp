@@ -1,4 +1,5 @@
-// The process entry on Windows.
+// The process entry on Windows: WinMain's command line holds the arguments (without the
+// program's name); tabladexMain opens the first.
 #include "app/main_loop.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,

@@ -1,7 +1,9 @@
 // The program entry and its loop.
 #include "app/main_loop.h"
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #ifdef _WIN32
 #include <mmsystem.h>
 #endif
@@ -24,18 +26,55 @@ std::string findDataFolder(const std::string& programFolder) {
     return {};
 }
 
-void enterDataFolder() {
+std::string programFolder() {
     char path[MAX_PATH * 4];
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path) return;
+    if (length == 0 || length >= sizeof path) return {};
     std::string folder(path, length);
     size_t slash = folder.find_last_of("/\\");
-    if (slash == std::string::npos) return;
-    folder = findDataFolder(folder.substr(0, slash + 1));
-    if (!folder.empty()) SetCurrentDirectoryA(folder.c_str());
+    if (slash == std::string::npos) return {};
+    return folder.substr(0, slash + 1);
+}
+
+bool enterDataFolder() {
+    const std::string program = programFolder();
+    const std::string folder = program.empty() ? std::string() : findDataFolder(program);
+    if (folder.empty()) return false;
+    SetCurrentDirectoryA(folder.c_str());
+    return true;
+}
+
+std::vector<std::string> splitCommandLine(const char* commandLine) {
+    std::vector<std::string> arguments;
+    std::string current;
+    bool inArgument = false, quoted = false;
+    for (const char* at = commandLine ? commandLine : ""; *at; ++at) {
+        if (*at == '"') {
+            quoted = !quoted;
+            inArgument = true;
+        } else if ((*at == ' ' || *at == '\t') && !quoted) {
+            if (inArgument) arguments.push_back(current);
+            current.clear();
+            inArgument = false;
+        } else {
+            current += *at;
+            inArgument = true;
+        }
+    }
+    if (inArgument) arguments.push_back(current);
+    return arguments;
 }
 
 namespace {
+
+// A line for whoever started the program: standard error, and on Windows, where a window
+// program has no console, the debugger's output too.
+void report(const std::string& line) {
+    std::fprintf(stderr, "tabladex: %s\n", line.c_str());
+#ifdef _WIN32
+    OutputDebugStringA(("tabladex: " + line + "\n").c_str());
+#endif
+}
 
 // The frame's input as the tutor reads it: the left button and the cursor over the client
 // area, from the snapshot taken when the frame became due.
@@ -112,20 +151,58 @@ WindowDesc tutorWindowDesc() {
     return description;
 }
 
-int tabladexMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+bool startTutor(TutorApp& app, const std::string& programFolder) {
+    // Missing data as the reason: none beside the program or installed, and none in the
+    // current folder, where the program then looks. Said before the boxes, which wait for
+    // the learner.
+    const auto absent = [](const char* folder) {
+        return GetFileAttributesA(folder) == INVALID_FILE_ATTRIBUTES;
+    };
+    if (findDataFolder(programFolder).empty() && absent("images") && absent("soundFont")) {
+        std::error_code error;
+        const std::string current = std::filesystem::current_path(error).string();
+        report("the data folders (images, soundFont, rhythms, Help) were not found beside the "
+               "program (" + programFolder + "), in " + programFolder +
+               "../share/tabladex/ or in the current folder (" + current + ")");
+    }
+    return app.startUp();
+}
+
+int tabladexMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    return runTabladex(instance, splitCommandLine(commandLine));
+}
+
+int runTabladex(HINSTANCE instance, const std::vector<std::string>& arguments) {
 #ifdef _WIN32
     // Waits and sleeps to the millisecond, not to the default 15.6 ms tick: the frame loop
     // and the playback thread both sleep until a due time.
     timeBeginPeriod(1);
 #endif
+    if (arguments.size() > 1)
+        report("only " + arguments[0] + " is opened; the " +
+               std::to_string(arguments.size() - 1) + " other argument" +
+               (arguments.size() > 2 ? "s are" : " is") + " ignored");
+    // A relative path names a file in the folder the program was started from, which
+    // entering the data folder leaves.
+    std::string opened;
+    if (!arguments.empty()) {
+        std::error_code error;
+        const std::filesystem::path absolute = std::filesystem::absolute(arguments[0], error);
+        opened = error ? arguments[0] : absolute.string();
+    }
     enterDataFolder();
-    if (!appWindow.create(instance, tutorWindowDesc())) return 1;
+    if (!appWindow.create(instance, tutorWindowDesc())) {
+        report("the main window could not be created");
+        return 1;
+    }
     appWindow.setFrameRate(45);
 
     TutorApp* app = new (std::nothrow) TutorApp();
     if (!app) return 1;
     attachTutor(app);
-    if (!app->startUp()) return 1;
+    if (!startTutor(*app, programFolder())) return 1;
+    // Served by the first frame, as a file chosen with File > Open is.
+    if (!opened.empty()) app->openFile(opened.c_str());
 
     runMainLoop();
 

@@ -3,11 +3,13 @@
 #include "tutor/loading.h"
 
 #include <cassert>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "gfx/text_image.h"
+#include "rhythm/file_kind.h"
 #include "rhythm/notation_parser.h"
 #include "rhythm/playlist.h"
 #include "rhythm/rhythm_file.h"
@@ -15,12 +17,12 @@
 
 namespace {
 
-void showFileError(const std::string& text) {
-    MessageBoxA(nullptr, text.c_str(), "File Error", MB_ICONWARNING);
+void showFileError(HWND owner, const std::string& text) {
+    MessageBoxA(owner, text.c_str(), "File Error", MB_ICONWARNING);
 }
 
-void showPlaylistError(const char* text) {
-    MessageBoxA(nullptr, text, "Playlist Error", MB_ICONWARNING);
+void showPlaylistError(HWND owner, const char* text) {
+    MessageBoxA(owner, text, "Playlist Error", MB_ICONWARNING);
 }
 
 // Paths may come with Windows separators (typed, or from a playlist).
@@ -50,8 +52,8 @@ void buildEntry(TutorApp& app, const RhythmText& text, RhythmEntry& entry) {
     entry.stepTime = stepTimeFor(text.tempo, text.subdivision);
 }
 
-void closeRhythmFile(std::FILE* file) {
-    if (std::fclose(file) != 0) showFileError(closeErrorText);
+void closeRhythmFile(std::FILE* file, HWND owner) {
+    if (std::fclose(file) != 0) showFileError(owner, closeErrorText);
 }
 
 bool TutorApp::readRhythmFile(RhythmEntry* entry, char* path) {
@@ -60,7 +62,7 @@ bool TutorApp::readRhythmFile(RhythmEntry* entry, char* path) {
     // Binary, so that line ends are handled the same way everywhere (see LineReader).
     std::FILE* file = isPlainFile(path) ? std::fopen(path, "rb") : nullptr;
     if (!file) {
-        showFileError(readErrorText);
+        showFileError(window, readErrorText);
         return false;
     }
     RhythmText text;
@@ -69,8 +71,8 @@ bool TutorApp::readRhythmFile(RhythmEntry* entry, char* path) {
     if (read)
         buildEntry(*this, text, *entry);
     else
-        showFileError(problem.text);
-    closeRhythmFile(file);
+        showFileError(window, problem.text);
+    closeRhythmFile(file, window);
     return read;
 }
 
@@ -171,18 +173,18 @@ bool TutorApp::readPlaylist() {
 
     std::FILE* file = isPlainFile(selectedPath) ? std::fopen(selectedPath, "rb") : nullptr;
     if (!file) {
-        showFileError(readErrorText);
+        showFileError(window, readErrorText);
         return false;
     }
     const PlaylistText playlist = readPlaylistText(file, folder, path);
     std::fclose(file);
     if (!playlist.refusal.empty()) {
-        showPlaylistError(playlist.refusal.c_str());
+        showPlaylistError(window, playlist.refusal.c_str());
         return false;
     }
-    if (playlist.oddLines) showPlaylistError(oddLinesText);
+    if (playlist.oddLines) showPlaylistError(window, oddLinesText);
     if (const std::string refusal = entryCountRefusal(playlist); !refusal.empty()) {
-        showPlaylistError(refusal.c_str());
+        showPlaylistError(window, refusal.c_str());
         return false;
     }
 
@@ -193,7 +195,7 @@ bool TutorApp::readPlaylist() {
         std::vector<char> rhythmPath(playlist.items[i].path.begin(), playlist.items[i].path.end());
         rhythmPath.push_back('\0');
         if (!readRhythmFile(&loaded[i], rhythmPath.data())) {
-            showPlaylistError(playlistLoadErrorText);
+            showPlaylistError(window, playlistLoadErrorText);
             destroyEntries(loaded);
             return false;
         }
@@ -230,4 +232,20 @@ void TutorApp::loadPlaylist() {
         tempo = entries[0].tempo;
     }
     loadPlaylistRequested = false;
+}
+
+bool TutorApp::openFile(const char* path) {
+    if (!path || std::strlen(path) >= sizeof selectedPath) {
+        showFileError(window, readErrorText);
+        return false;
+    }
+    // The kind by the same rule as the command-line tools: the extension, else the content.
+    // A file that cannot be read goes to the rhythm reader, whose box says so.
+    char readable[selectedPathSize];
+    std::strcpy(readable, path);
+    useSlashes(readable);
+    std::FILE* file = isPlainFile(readable) ? std::fopen(readable, "rb") : nullptr;
+    const FileKind kind = fileKind(readable, file);
+    if (file) std::fclose(file);
+    return requestLoad(kind == FileKind::Playlist ? LoadKind::Playlist : LoadKind::Rhythm, path);
 }

@@ -1,11 +1,20 @@
 // Start-up: the sound bank (audio system, four samples, the master group and channels),
 // the twelve images and the layout of the on-screen controls.
+#include <cstdio>
+
 #include "tutor/tutor_app.h"
 
 namespace {
 
-void showSoundError(audio::Result result) {
-    MessageBoxA(nullptr, audio::errorString(result), "Sound Error", MB_OK);
+void showSoundError(HWND owner, audio::Result result) {
+    MessageBoxA(owner, audio::errorString(result), "Sound Error", MB_OK);
+}
+
+// The sound system itself did not start: the box, and the reason on standard error.
+void showSoundSystemError(HWND owner, audio::Result result) {
+    std::fprintf(stderr, "tabladex: the sound system could not start: %s\n",
+                 audio::errorString(result));
+    showSoundError(owner, result);
 }
 
 }  // namespace
@@ -14,7 +23,10 @@ bool TutorApp::loadSample(SoundSlot& slot, const char* path) {
     audio::Result result = audioSystem->createSound(
         path, audio::LoopOff | audio::Mode2D | audio::Hardware, nullptr, &slot.sound);
     if (result != audio::Ok) {
-        showSoundError(result);
+        // Also on standard error, with the file's name, for whoever started the program
+        // from a terminal.
+        std::fprintf(stderr, "tabladex: %s: %s\n", path, audio::errorString(result));
+        showSoundError(window, result);
         return false;
     }
     return true;
@@ -25,12 +37,12 @@ bool TutorApp::startUp() {
 
     audio::Result result = audio::systemCreate(&audioSystem);
     if (result != audio::Ok) {
-        showSoundError(result);
+        showSoundSystemError(window, result);
         return false;
     }
     result = audioSystem->init(32, audio::InitNormal, nullptr);
     if (result != audio::Ok) {
-        showSoundError(result);
+        showSoundSystemError(window, result);
         return false;
     }
 
@@ -70,7 +82,11 @@ bool TutorApp::startUp() {
         {rhythmNotes, "images/rhythmNotes.bmp"},
     };
     bool imagesLoaded = true;
-    for (const Image& image : images) imagesLoaded = image.surface.loadBitmap(image.path) && imagesLoaded;
+    for (const Image& image : images) {
+        const bool loaded = image.surface.loadBitmap(image.path);
+        if (!loaded) std::fprintf(stderr, "tabladex: %s: cannot load the image\n", image.path);
+        imagesLoaded = loaded && imagesLoaded;
+    }
     if (!imagesLoaded) {
         MessageBoxA(window, "Error Loading Images", "Image Error", MB_ICONWARNING);
         return false;

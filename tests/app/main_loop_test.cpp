@@ -2,6 +2,7 @@
 // spinning, frames skipped when nothing changes, and the program's exit codes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,22 +136,58 @@ TEST_F(MainLoop, TheLampFlashesOnEveryBeatForItsFramesWhileUnchangedFramesAreSki
     }
 }
 
-TEST(Program, EscapeEndsItWithExitCodeZero) {
+TEST(Program, OpensTheFileNamedOnItsCommandLineInTheFirstFrameAndEndsWithEscape) {
+    const std::filesystem::path folder = testing_support::makeTempFolder("program open");
+    testing_support::writeFile(folder / "my rhythm.krf", "Saidi\n100\n2\nD-D-T-D-\n");
+    testing_support::writeFile(folder / "lesson.txt", "my rhythm.krf\n2\nmy rhythm.krf\n1\n");
+    // Quoted as Windows passes a path with blanks (the folder's name has one).
+    const auto quoted = [&](const std::string& name) { return "\"" + (folder / name).string() + "\""; };
+    struct Case {
+        std::string commandLine;
+        int32_t entries;  // loaded in the first frame (0: none)
+        const char* box;  // the box it showed, if any
+        const char* error;  // what standard error says, if anything
+    };
+    for (const Case& c : {
+             Case{"", 0, nullptr, nullptr},
+             Case{quoted("my rhythm.krf") + " second.krf third.krf", 1, nullptr, "the 2 other arguments are ignored"},
+             Case{quoted("lesson.txt"), 2, nullptr, nullptr},
+             Case{quoted("missing.krf"), 0, "Error Reading File", nullptr},
+             Case{quoted(std::string(300, 'a')), 0, "Error Reading File", nullptr},
+         }) {
+        testing_support::resetWorld();
+        audio::setDefaultOutput(audio::OutputKind::Offline);
+        int frames = 0;
+        int32_t entries = -1;
+        headless::onPresent([&](const headless::Frame&) {
+            if (++frames > 1) return;
+            entries = tutorApp->rhythmLoaded ? tutorApp->entryCount : 0;
+            headless::pressKey(appWindow.window, VK_ESCAPE);
+        });
+        testing::internal::CaptureStderr();
+        std::vector<char> commandLine(c.commandLine.begin(), c.commandLine.end());
+        commandLine.push_back('\0');
+        int exitCode =
+            tabladexMain(GetModuleHandleA(nullptr), nullptr, commandLine.data(), SW_SHOWNORMAL);
+        const std::string error = testing::internal::GetCapturedStderr();
+        headless::onPresent(nullptr);
+        audio::setDefaultOutput(audio::OutputKind::Device);
+        SCOPED_TRACE(c.commandLine);
+        EXPECT_EQ(exitCode, 0);
+        EXPECT_EQ(frames, 1);
+        EXPECT_EQ(entries, c.entries);
+        ASSERT_EQ(headless::messageBoxes().size(), c.box ? 1u : 0u);
+        if (c.box) {
+            EXPECT_EQ(headless::messageBoxes()[0].text, c.box);
+            EXPECT_NE(headless::messageBoxes()[0].owner, nullptr);
+        }
+        EXPECT_EQ(error.find(c.error ? c.error : "tabladex:") != std::string::npos, c.error != nullptr)
+            << error;
+        EXPECT_FALSE(IsWindow(appWindow.window));
+        EXPECT_EQ(tutorApp, nullptr);
+    }
     testing_support::resetWorld();
-    audio::setDefaultOutput(audio::OutputKind::Offline);
-    int frames = 0;
-    headless::onPresent([&](const headless::Frame&) {
-        if (++frames == 1) headless::pressKey(appWindow.window, VK_ESCAPE);
-    });
-    char commandLine[] = "";
-    int exitCode = tabladexMain(GetModuleHandleA(nullptr), nullptr, commandLine, SW_SHOWNORMAL);
-    headless::onPresent(nullptr);
-    audio::setDefaultOutput(audio::OutputKind::Device);
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(frames, 1);
-    EXPECT_FALSE(IsWindow(appWindow.window));
-    EXPECT_EQ(tutorApp, nullptr);
-    testing_support::resetWorld();
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

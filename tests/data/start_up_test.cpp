@@ -47,13 +47,18 @@ TEST_F(StartUp, SucceedsWithEverythingInPlaceAndShowsNothing) {
 
 TEST_F(StartUp, AMissingSampleShowsOneSoundErrorAndOpensNoImage) {
     fs::remove(folder / "soundFont" / "tek_front.wav");
-    EXPECT_FALSE(app.startUp());
+    testing::internal::CaptureStderr();
+    // The data is in the current folder, so only the file is named on standard error.
+    EXPECT_FALSE(startTutor(app, (folder / "bin/").string()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              std::string("tabladex: soundFont/tek_front.wav: ") +
+                  audio::errorString(audio::ErrFileNotFound) + "\n");
     ASSERT_EQ(headless::messageBoxes().size(), 1u);
     const auto& box = headless::messageBoxes()[0];
     EXPECT_EQ(box.caption, "Sound Error");
     EXPECT_EQ(box.text, audio::errorString(audio::ErrFileNotFound));
     EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
-    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box.owner, appWindow.window);
     EXPECT_EQ(app.background.pixels, nullptr);
     // The other samples were all tried.
     EXPECT_NE(app.doumSlot.sound, nullptr);
@@ -68,6 +73,23 @@ TEST_F(StartUp, EachMissingSampleGetsItsOwnBox) {
     ASSERT_EQ(headless::messageBoxes().size(), 2u);
     EXPECT_NE(headless::messageBoxes()[0].text, headless::messageBoxes()[1].text)
         << "a missing file and an undecodable one read differently";
+}
+
+TEST_F(StartUp, WithoutAnyDataStandardErrorSaysWhereItWasLookedFor) {
+    fs::remove_all(folder / "images");
+    fs::remove_all(folder / "soundFont");
+    const std::string bin = (folder / "bin/").string();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(startTutor(app, bin));
+    const std::string error = testing::internal::GetCapturedStderr();
+    EXPECT_NE(error.find("tabladex: the data folders (images, soundFont, rhythms, Help) were not "
+                         "found beside the program (" + bin + "), in " + bin +
+                         "../share/tabladex/ or in the current folder (" +
+                         fs::current_path().string() + ")\n"),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(headless::messageBoxes().size(), 4u);
+    for (const auto& box : headless::messageBoxes()) EXPECT_EQ(box.owner, appWindow.window);
 }
 
 TEST_F(StartUp, MissingImagesShowOneBoxAfterTryingAllTwelve) {
