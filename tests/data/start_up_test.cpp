@@ -76,18 +76,15 @@ TEST_F(StartUp, EachMissingSampleGetsItsOwnBox) {
 }
 
 TEST_F(StartUp, WithoutAnyDataStandardErrorSaysWhereItWasLookedFor) {
-    fs::remove_all(folder / "images");
-    fs::remove_all(folder / "soundFont");
+    for (const char* part : {"images", "soundFont"}) fs::remove_all(folder / part);
     const std::string bin = (folder / "bin/").string();
     testing::internal::CaptureStderr();
     EXPECT_FALSE(startTutor(app, bin));
     const std::string error = testing::internal::GetCapturedStderr();
-    EXPECT_NE(error.find("tabladex: the data folders (images, soundFont, rhythms, Help) were not "
-                         "found beside the program (" + bin + "), in " + bin +
-                         "../share/tabladex/ or in the current folder (" +
-                         fs::current_path().string() + ")\n"),
-              std::string::npos)
-        << error;
+    EXPECT_EQ(error.substr(0, error.find('\n')),
+              "tabladex: the data folders (images, soundFont, rhythms, Help) were not found beside "
+              "the program (" + bin + "), in " + bin + "../share/tabladex/ or in the current "
+              "folder (" + fs::current_path().string() + ")");
     EXPECT_EQ(headless::messageBoxes().size(), 4u);
     for (const auto& box : headless::messageBoxes()) EXPECT_EQ(box.owner, appWindow.window);
 }
