@@ -200,11 +200,11 @@ public:
     // The menu's way in: the next frame loads the rhythm or playlist at path (a path too long
     // for selectedPath is refused: false, and nothing is requested).
     bool requestLoad(LoadKind kind, const char* path);
-
     // A file named outside the dialogs (the command line): requests it as a rhythm or a
     // playlist, as its extension or else its content says (rhythm/file_kind.h). A path too
     // long for selectedPath shows the file error box instead and returns false.
     bool openFile(const char* path);
+
     // Ends playback, releases the audio system, the entries and the images.
     void shutDown();
 

@@ -103,7 +103,6 @@ struct PanelState {
 };
 PanelState panelState(HWND dialog);
 
-}  // namespace headless
 // ShellExecuteA: every request seen; while failing is set, requests fail with
 // SE_ERR_NOASSOC (else they succeed when the file exists, and fail with
 // ERROR_FILE_NOT_FOUND when it does not).
@@ -116,3 +115,4 @@ struct ShellRequest {
 const std::vector<ShellRequest>& shellRequests();
 void failShellExecute(bool failing);
 
+}  // namespace headless
