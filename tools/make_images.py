@@ -9,6 +9,9 @@ sliders and playlist buttons) so that opaque sprites sit seamlessly on it.
 
 All positions below are screen pixels of the 600 x 480 back buffer. The background image
 is drawn at (0, 13), so it is painted here on a canvas of screen rows 0-492 and cropped.
+The window's client area is the buffer less the menu bar's height (20 rows on Windows and
+the headless backend, 20 to 27 with GTK themes), so only rows 0-452 are ever seen: all the
+art ends above VISIBLE_ROWS, and the rest of the background is plain panel.
 
 Run from anywhere (writes data/images/*.bmp, app/res/*.ico and packaging/icons/; with
 --mock PATH also an assembled screenshot of the window for a visual check):
@@ -30,6 +33,7 @@ FONT_DIR = "/usr/share/fonts/truetype/dejavu"
 
 SS = 4  # supersampling factor for antialiased shapes
 BG_Y = 13  # screen row of the background image's first row
+VISIBLE_ROWS = 453  # screen rows seen under a menu bar of up to 27 rows
 NOTICE_SLOT_RIGHT = 412  # the notice slot's right edge: a 4-pixel gap before the sliders' panel
 
 # ---- palette --------------------------------------------------------------------------
@@ -314,11 +318,15 @@ def background():
         text_1x(img, (x + 23, 271), name, BOLD, 9, CREAM, anchor="lm")
         x += 23 + int(font(BOLD, 9).getlength(name)) + 16
 
-    # notation area: black, framed, covering x 10-570, y 290-450 with a margin
+    # notation area: black, framed, covering the eight rows of cells at x 10-569, y 290-449.
+    # The frame closes right under the last row so that its bottom edge (rows 450-451)
+    # stays in sight whatever the menu bar's height.
     d = ImageDraw.Draw(img)
-    d.rectangle([4, 284, 575, 456], fill=BRASS_LO)
-    d.rectangle([5, 285, 574, 455], fill=BRASS)
-    d.rectangle([6, 286, 573, 454], fill=BLACK)
+    d.rectangle([4, 284, 575, 451], fill=BRASS_LO)
+    d.rectangle([5, 285, 574, 450], fill=BRASS)
+    d.rectangle([6, 286, 573, 449], fill=BLACK)
+    hidden = img.crop((0, VISIBLE_ROWS, 600, 480))
+    assert hidden.getcolors() == [(hidden.width * hidden.height, PANEL)], "art below the visible rows"
     return img.crop((0, BG_Y, 600, BG_Y + 480))
 
 
@@ -576,8 +584,8 @@ def mock(sprites, path):
         for i, ch in enumerate(tempo):
             dg = int(ch)
             scr.paste(digits.crop((15 * dg, 0, 15 * dg + 15, 15)), (250 + 15 * i, 235))
-        # the menu bar hides the last rows of the client area
-        ImageDraw.Draw(scr).rectangle([0, 455, 599, 479], fill=(220, 220, 220))
+        # the menu bar hides the last rows of the client area (27 with the tallest themes)
+        ImageDraw.Draw(scr).rectangle([0, VISIBLE_ROWS, 599, 479], fill=(220, 220, 220))
         return scr
     both = Image.new("RGB", (1210, 480), (255, 255, 255))
     both.paste(screen(True), (0, 0))
