@@ -47,7 +47,9 @@ void composeScreen(Surface& target, const ScreenImages& images, const ScreenView
     if (view.playlistButtons) drawWhole(target, images.playlistButtons, 10, 200);
     if (!view.notice.empty() && images.smallLetters && images.numbers)
         drawTextLine(target, view.notice, 10, 80, *images.smallLetters, 15, *images.numbers);
-    if (view.banner) drawWhole(target, images.banner, 65, 330);
+    if (view.banner != Banner::None)
+        drawWhole(target, view.banner == Banner::NotesHidden ? images.hiddenNotesBanner : images.banner,
+                  65, 330);
     drawWhole(target, images.slider, 439, view.tempoKnobRow);
     drawWhole(target, images.slider, 528, view.volumeKnobRow);
     const Surface* label = view.label == StateLabel::Playing   ? images.playingLabel

@@ -15,7 +15,7 @@
 
 #include "gfx/surface.h"
 
-// The twelve images of the screen, each loaded once at start-up.
+// The thirteen images of the screen, each loaded once at start-up.
 struct ScreenImages {
     const Surface* background = nullptr;
     const Surface* slider = nullptr;
@@ -24,7 +24,8 @@ struct ScreenImages {
     const Surface* largeLetters = nullptr;
     const Surface* smallLetters = nullptr;
     const Surface* rhythmNotes = nullptr;
-    const Surface* banner = nullptr;
+    const Surface* banner = nullptr;             // nothing loaded: open a rhythm
+    const Surface* hiddenNotesBanner = nullptr;  // a rhythm loaded, its notes hidden
     const Surface* pausedLabel = nullptr;
     const Surface* playingLabel = nullptr;
     const Surface* stoppedLabel = nullptr;
@@ -32,6 +33,9 @@ struct ScreenImages {
 };
 
 enum class StateLabel { None, Playing, Paused, Stopped };
+
+// The banner over an empty notation area, which says why it is empty.
+enum class Banner { None, OpenRhythm, NotesHidden };
 
 // What the screen shows this frame.
 struct ScreenView {
@@ -43,7 +47,7 @@ struct ScreenView {
     SpriteRect markedGlyph{0, 0, 0, 0};  //   and its glyph in the top row of the glyph sheet
     bool playlistButtons = false;        // Previous and Next, at (10, 200)
     std::string notice;                  // the next-entry notice in small letters, at (10, 80)
-    bool banner = false;                 // the banner, at (65, 330)
+    Banner banner = Banner::None;        // the banner, at (65, 330)
     int32_t tempoKnobRow = 0;            // the knobs' top rows
     int32_t volumeKnobRow = 0;
     StateLabel label = StateLabel::None;

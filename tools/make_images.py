@@ -438,7 +438,8 @@ def playlist_buttons():
     return img
 
 
-def banner():
+def banner(message):
+    """The 470 x 110 banner over the empty notation area: the name, a rule and message."""
     w, h = 470, 110
     img = Image.new("RGB", (w, h), BLACK)
     L = Layer(w, h, BLACK)
@@ -449,7 +450,8 @@ def banner():
     img.paste(title, (130, 14))
     d = ImageDraw.Draw(img)
     d.line([(132, 70), (462, 70)], fill=BRASS_LO)
-    text_1x(img, (132, 78), "OPEN A RHYTHM FROM THE FILE MENU", BOLD, 13, CREAM)
+    assert font(BOLD, 13).getlength(message) <= w - 132 - 4, message
+    text_1x(img, (132, 78), message, BOLD, 13, CREAM)
     return img
 
 
@@ -602,7 +604,8 @@ def build():
         "lrgAlphaLetters": letters_sheet(30, 29, (255, 246, 220), (236, 184, 84)),
         "smAlphaLetters": letters_sheet(15, 14, (255, 248, 228), (236, 196, 110)),
         "rhythmNotes": notes_sheet(),
-        "kvbanner": banner(),
+        "kvbanner": banner("OPEN A RHYTHM FROM THE FILE MENU"),
+        "hiddenNotesBanner": banner("NOTES HIDDEN: VIEW > SHOW NOTES"),
         "pausedLabel": state_label("PAUSED", AMBER),
         "playingLabel": state_label("PLAYING", (140, 232, 120)),
         "stoppedLabel": state_label("STOPPED", (255, 110, 100)),

@@ -15,6 +15,7 @@ ScreenImages TutorApp::screenImages() const {
     images.smallLetters = &smallLetters;
     images.rhythmNotes = &rhythmNotes;
     images.banner = &banner;
+    images.hiddenNotesBanner = &hiddenNotesBanner;
     images.pausedLabel = &pausedLabel;
     images.playingLabel = &playingLabel;
     images.stoppedLabel = &stoppedLabel;
@@ -66,7 +67,10 @@ void TutorApp::drawScreen(Surface& target) {
             }
         }
     }
-    view.banner = !showNotes || !rhythmLoaded;
+    // Nothing loaded asks for a rhythm; hidden notes say how to show them again.
+    view.banner = !rhythmLoaded ? Banner::OpenRhythm
+                  : !showNotes  ? Banner::NotesHidden
+                                : Banner::None;
 
     view.tempoKnobRow = controls::tempoKnobRow(tempo);
     controlRects[TempoKnob].top = view.tempoKnobRow;

@@ -75,6 +75,7 @@ bool TutorApp::startUp() {
         {largeLetters, "images/lrgAlphaLetters.bmp"},
         {smallLetters, "images/smAlphaLetters.bmp"},
         {banner, "images/kvbanner.bmp"},
+        {hiddenNotesBanner, "images/hiddenNotesBanner.bmp"},
         {pausedLabel, "images/pausedLabel.bmp"},
         {playingLabel, "images/playingLabel.bmp"},
         {stoppedLabel, "images/stoppedLabel.bmp"},

@@ -125,6 +125,7 @@ public:
     Surface smallLetters;
     Surface rhythmNotes;
     Surface banner;
+    Surface hiddenNotesBanner;  // the banner while a rhythm's notes are hidden
     Surface pausedLabel;
     Surface playingLabel;
     Surface stoppedLabel;

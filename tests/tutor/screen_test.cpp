@@ -129,7 +129,7 @@ TEST_F(Screen, SecondRowStepsAndHiddenNotes) {
     EXPECT_TRUE(shows(app->rhythmNotes, app->entries[0].glyphRects[29], 30, 310));
     app->showNotes = false;
     compose();
-    EXPECT_TRUE(showsWhole(app->banner, 65, 330));
+    EXPECT_TRUE(showsWhole(app->hiddenNotesBanner, 65, 330)) << "says how to show them";
     EXPECT_FALSE(shows(app->rhythmNotes, app->entries[0].glyphRects[29], 30, 310));
 }
 
