@@ -116,6 +116,9 @@ LRESULT AppWindow::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         case WM_PAINT:
             repaintNeeded = true;
             return DefWindowProcA(hwnd, message, wParam, lParam);
+        case WM_LBUTTONDOWN:
+            inputSnapshot.leftPressLatched = true;
+            return 0;
         case WM_KEYDOWN:
             if (wParam == VK_ESCAPE) SendMessageA(hwnd, WM_CLOSE, 0, 0);
             return 0;
@@ -154,8 +157,13 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 void InputSnapshot::takeSnapshot() {
+    // A press whose message came after the last snapshot had already read the button down
+    // (the state is read from the device, the message waits in the queue) was seen then.
+    const bool pressUnseen = leftPressLatched && !keyDown[VK_LBUTTON];
     for (int code = 0; code < 256; ++code)
         keyDown[code] = (GetAsyncKeyState(code) & 0x8000) ? 1 : 0;
+    if (pressUnseen) keyDown[VK_LBUTTON] = 1;
+    leftPressLatched = false;
     GetCursorPos(&cursorPos);
 }
 

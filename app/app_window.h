@@ -16,6 +16,11 @@
 #include "gfx/surface.h"
 #include "platform/win_api.h"
 
+// The left button's press message (the Linux stand-in of the Windows API does not name it).
+#ifndef WM_LBUTTONDOWN
+#define WM_LBUTTONDOWN 0x0201
+#endif
+
 struct WindowDesc {
     const char* title = nullptr;
     uint32_t style = 0;
@@ -68,9 +73,18 @@ public:
 
 // The per-frame input: key and button states by virtual-key code, and the cursor in
 // screen coordinates. Refreshed by frameDue on each due frame.
+//
+// The left button is read once a frame, so a click whose press and release both fall
+// between two frames (a touchpad tap, an assistive tool) would never be seen: the window
+// procedure latches each press the window receives (WM_LBUTTONDOWN), and the next snapshot
+// reads the button as down even if it is already up again. That frame then sees the press
+// and the one after it the release, as for a press held over one frame. A press still held
+// at the snapshot reads as down anyway, and a press message that arrives after a snapshot
+// which already read the button down adds nothing, so a press is seen once, never twice.
 struct InputSnapshot {
     uint8_t keyDown[256] = {};
     POINT cursorPos{0, 0};
+    bool leftPressLatched = false;  // a press since the last snapshot
 
     void takeSnapshot();
     // The cursor in the given window's client coordinates (cursorPos is not changed).

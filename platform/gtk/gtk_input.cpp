@@ -1,6 +1,8 @@
 // Input: the pointer's global position and left button come from the seat's pointer device
 // (so a button released outside the window reads as released); keys are tracked from the
-// window's key events, which also become WM_KEYDOWN with the Windows virtual-key code.
+// window's key events, which also become WM_KEYDOWN with the Windows virtual-key code. A
+// press of the left button on a client area also becomes WM_LBUTTONDOWN, as on Windows, so
+// that a click too short for any frame's reading of the button still reaches the program.
 #include <array>
 
 #include "platform/common/backend.h"
@@ -59,6 +61,39 @@ PointerState queryPointer() {
     }
 #endif
     return state;
+}
+
+#ifndef WM_LBUTTONDOWN
+#define WM_LBUTTONDOWN 0x0201
+#endif
+
+// Every widget's button-press-event passes here; a first-button press on a window's client
+// area is posted to that window with its client position. Watching through an emission hook
+// keeps the whole of the input here, beside the polled state it completes.
+gboolean buttonPressed(GSignalInvocationHint*, guint count, const GValue* values, gpointer) {
+    if (count < 2 || !G_VALUE_HOLDS_OBJECT(&values[0])) return TRUE;
+    auto* widget = static_cast<GtkWidget*>(g_value_get_object(&values[0]));
+    const auto* event = static_cast<const GdkEventButton*>(g_value_get_boxed(&values[1]));
+    // A double click's second press comes as a plain press first, then as GDK_2BUTTON_PRESS.
+    if (!widget || !event || event->type != GDK_BUTTON_PRESS || event->button != 1) return TRUE;
+    for (Window* window : liveWindows()) {
+        const NativeWindow* native = nativeOf(*window);
+        if (!native || native->area != widget) continue;
+        const LPARAM at = static_cast<LPARAM>((int(event->y) & 0xFFFF) << 16 | (int(event->x) & 0xFFFF));
+        postMessage(native->handle, WM_LBUTTONDOWN, 0x0001 /* MK_LBUTTON */, at);
+        break;
+    }
+    return TRUE;  // keep watching
+}
+
+// Installed once, on the first reading of the input (GTK is up by then).
+void watchButtonPresses() {
+    static bool watching = false;
+    if (watching) return;
+    watching = true;
+    g_type_class_ref(GTK_TYPE_WIDGET);  // the signal exists once the class does
+    const guint signal = g_signal_lookup("button-press-event", GTK_TYPE_WIDGET);
+    if (signal) g_signal_add_emission_hook(signal, 0, buttonPressed, nullptr, nullptr);
 }
 
 }  // namespace
@@ -128,6 +163,7 @@ namespace platform::backend {
 
 SHORT asyncKeyState(int virtualKey) {
     if (!gtk::ensureStarted() || virtualKey < 0 || virtualKey > 255) return 0;
+    gtk::watchButtonPresses();
     bool down = false;
     if (virtualKey == VK_LBUTTON)
         down = gtk::queryPointer().buttons & GDK_BUTTON1_MASK;

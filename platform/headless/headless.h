@@ -16,6 +16,11 @@
 
 #include "platform/win_api.h"
 
+// The left button's press message, which the Linux stand-in of the Windows API does not name.
+#ifndef WM_LBUTTONDOWN
+#define WM_LBUTTONDOWN 0x0201
+#endif
+
 namespace headless {
 
 constexpr int clientOriginX = 100;
@@ -29,6 +34,10 @@ void reset();
 void setCursorScreen(int x, int y);
 void setCursorClient(HWND window, int x, int y);
 void setLeftButton(bool down);
+// A press of the left button at the cursor, as the window receives it: the button reads down
+// and WM_LBUTTONDOWN is queued with the cursor's client position. setLeftButton(false)
+// releases it. False when the window does not exist.
+bool pressLeftButton(HWND window);
 void setKeyDown(int virtualKey, bool down);
 
 // User actions, queued as the messages the window would receive. False when the target

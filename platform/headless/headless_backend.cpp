@@ -173,6 +173,16 @@ void setCursorClient(HWND window, int x, int y) {
 }
 
 void setLeftButton(bool down) { state().keys[VK_LBUTTON] = down; }
+
+bool pressLeftButton(HWND window) {
+    const platform::Window* found = platform::findWindow(window);
+    if (!found) return false;
+    const POINT origin = platform::backend::clientOrigin(*found);
+    state().keys[VK_LBUTTON] = true;
+    const LPARAM at = static_cast<LPARAM>(((state().cursor.y - origin.y) & 0xFFFF) << 16 |
+                                          ((state().cursor.x - origin.x) & 0xFFFF));
+    return PostMessageA(window, WM_LBUTTONDOWN, 0x0001 /* MK_LBUTTON */, at) == TRUE;
+}
 void setKeyDown(int virtualKey, bool down) {
     if (virtualKey >= 0 && virtualKey < 256) state().keys[virtualKey] = down;
 }

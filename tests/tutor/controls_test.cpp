@@ -1,5 +1,5 @@
 // The on-screen controls: which control the cursor is over, the sliders' mappings, the
-// Pause latch, Previous and Next while held, and loads served by the frame update.
+// Pause latch, clicks shorter than a frame, Previous and Next while held, and loads served by the frame update.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -27,6 +27,13 @@ protected:
     }
     // A frame with the button up somewhere harmless.
     void release() { frame(300, 20, false); }
+    // A half-second frame as the main loop reads it: the window's messages, then the snapshot.
+    void snapshotFrame() {
+        for (MSG msg; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&msg);
+        inputSnapshot.takeSnapshot();
+        app->updateState(0.5f, FrameInput{inputSnapshot.keyDown[VK_LBUTTON] != 0,
+                                          inputSnapshot.cursorInClient(appWindow.window)});
+    }
 };
 
 TEST_F(Controls, HitTestFindsTheFirstRectangleAndKnobsWinOverTracks) {
@@ -107,6 +114,22 @@ TEST_F(Controls, PauseActsOnReleaseAndNotWhileStopped) {
     frame(30, 235, true);
     release();
     EXPECT_EQ(app->playState, Stopped);
+}
+
+TEST_F(Controls, AClickBetweenTwoFramesActsOnceAsAPressHeldOverAFrame) {
+    loadNotations({"D-t-T-k-", "t-", "k-"}, 120, 2, {2, 2, 2});
+    // Play, Pause twice (it toggles on the release), Next; and Next held over a frame that
+    // reads the button down before the press's message comes, which must not count again.
+    const POINT at[] = {{12, 235}, {30, 235}, {30, 235}, {80, 205}, {80, 205}};
+    for (int i = 0; i < 5; ++i) {
+        headless::setCursorClient(appWindow.window, at[i].x, at[i].y);
+        if (i == 4) { headless::setLeftButton(true); snapshotFrame(); }
+        ASSERT_TRUE(headless::pressLeftButton(appWindow.window));
+        headless::setLeftButton(false);  // released before the next frame
+        for (int frames = 0; frames < 3; ++frames) snapshotFrame();
+        EXPECT_EQ(app->playState, i == 1 ? Paused : Playing) << i;
+        EXPECT_EQ(app->currentEntry, i < 3 ? 0 : i - 2) << i;
+    }
 }
 
 TEST_F(Controls, NextWhileHeldActsAtOnceThenEveryFifthOfASecond) {
