@@ -201,7 +201,7 @@ def check_samples():
 
 # ---- rhythms and playlists ------------------------------------------------------------
 POSITIVE = re.compile(r"^[1-9][0-9]*$")
-TITLE = re.compile(r"^[A-Za-z ]{1,30}$")
+TITLE = re.compile(r"^[A-Za-z ]{1,19}$")  # 19 letters fit the title panel
 NOTATION = re.compile(r"^[dtkDTKPS-]{1,224}$")
 
 
@@ -230,7 +230,7 @@ def check_rhythms():
             continue
         title, bpm, sub, notes = lines
         if not TITLE.match(title) or title.strip() != title:
-            fail("%s: title %r must be 1-30 letters and spaces" % (where, title))
+            fail("%s: title %r must be 1-19 letters and spaces" % (where, title))
         if not POSITIVE.match(bpm) or not 30 <= int(bpm) <= 300:
             fail("%s: tempo %r must be a whole number in 30-300" % (where, bpm))
         if not POSITIVE.match(sub):

@@ -16,7 +16,7 @@ OUT = os.path.join(ROOT, "data", "rhythms")
 
 ALPHABET = set("dtkDTKPS-")
 MAX_STEPS = 224
-MAX_TITLE = 30
+MAX_TITLE = 19  # the large letters that fit the title panel (gfx/title_row.h)
 
 # stem, title, bpm, beats per cycle, steps per beat, cycles, one cycle of notation
 RHYTHMS = [
@@ -47,7 +47,7 @@ RHYTHMS = [
     ("karachi", "Karachi", 110, 2, 4, 2, "d-kkt-d-"),
     # --- long cycles, eighth-note steps ------------------------------------------------
     ("masmoudi_kebir", "Masmoudi Kebir", 70, 8, 2, 1, "d-d---d-t---d-t-"),
-    ("masmoudi_kebir_filled", "Masmoudi Kebir Filled", 70, 8, 2, 1, "D-D-tkD-T-tkD-Tk"),
+    ("masmoudi_kebir_filled", "Masmoudi Kebir Fill", 70, 8, 2, 1, "D-D-tkD-T-tkD-Tk"),
     ("chiftetelli", "Chiftetelli", 70, 8, 2, 1, "d--kt-t-d-d-t---"),
     ("sombati", "Sombati", 70, 8, 2, 1, "d--t-t--d---t---"),
     ("nawakht", "Nawakht", 100, 7, 2, 1, "d-t-t-d-t-t---"),

@@ -1,6 +1,6 @@
 // The shipped data, read with the program's own loaders: every image loads as 32 bits with
 // its size and no required cell empty, every sample decodes and starts at its attack, every
-// rhythm and playlist loads.
+// rhythm and playlist loads, with its title inside the title panel.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_window.h"
+#include "gfx/title_row.h"
 #include "platform/audio/audio.h"
 #include "platform/headless/headless.h"
 #include "tests/support/test_support.h"
@@ -159,6 +160,11 @@ TEST_F(ShippedRhythms, EveryRhythmFileAndPlaylistLoadsAndItsNoticesFitTheirSlot)
     int32_t slotRight = 8;
     while (slotRight + 1 < background.width && pixelAt(background, slotRight + 1, 79 - 13) == 0) ++slotRight;
     ASSERT_EQ(pixelAt(background, slotRight + 1, 87 - 13), pixelAt(background, 7, 87 - 13));
+    // The title panel's black interior, along the title's top row, ends where tools say.
+    int32_t titleRight = titleLeft;
+    while (titleRight + 1 < background.width && pixelAt(background, titleRight + 1, titleTop - 13) == 0)
+        ++titleRight;
+    EXPECT_EQ(titleRight + 1, titlePanelRight);
     int rhythms = 0, playlists = 0;
     for (const auto& file : fs::directory_iterator(dataFolder() / "rhythms")) {
         std::string path = file.path().string();
@@ -171,6 +177,12 @@ TEST_F(ShippedRhythms, EveryRhythmFileAndPlaylistLoadsAndItsNoticesFitTheirSlot)
             EXPECT_TRUE(app->entries[0].playable()) << path;
             EXPECT_LE(app->entries[0].stepCount, 224) << path;
             EXPECT_FALSE(app->entries[0].title.empty()) << path;
+            // The whole title shows: nothing right of the panel's interior changes.
+            app->drawScreen(screen);
+            for (int32_t y = titleTop; y < titleTop + titleLetterSize; ++y)
+                for (int32_t x = titleRight + 1; x < screen.width; ++x)
+                    ASSERT_EQ(pixelAt(screen, x, y), pixelAt(background, x, y - 13))
+                        << path << ": the title leaves its panel at x " << x;
             ++rhythms;
         } else if (file.path().extension() == ".krp") {
             app->loadPlaylistRequested = true;
