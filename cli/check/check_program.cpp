@@ -8,19 +8,23 @@
 
 namespace {
 
-constexpr char usage[] = "usage: tabladex-check [--quiet] [-v] [--rhythm | --playlist] FILE...\n";
+constexpr char usage[] = "Usage: tabladex-check [options] FILE...\n";
 
 constexpr char help[] =
     "Checks rhythm files and playlists as Tabladex reads them, and the rhythm files\n"
     "each playlist names, and prints one line per problem:\n"
     "\n"
-    "  PATH:LINE: error: TEXT     the tutor refuses the file with this message\n"
-    "  PATH:LINE: warning: TEXT   the tutor loads it, but not as probably meant\n"
-    "  PATH: error: TEXT          the whole file (unreadable, empty or too large)\n"
+    "  PATH:LINE:COLUMN: error: TEXT   the tutor refuses the file for this reason\n"
+    "  PATH:LINE: warning: TEXT        the tutor loads it, but not as probably meant\n"
+    "  PATH: error: TEXT               the whole file (unreadable, empty or too large)\n"
     "\n"
-    "LINE is the file's line as an editor counts it. A line longer than 255\n"
-    "characters gets a warning: the tutor reads its first 255 characters, and the\n"
-    "rest as the next line.\n"
+    "LINE and COLUMN are the file's as an editor counts them; COLUMN is given only\n"
+    "where the problem is one character (of a notation or a title). Each file's\n"
+    "problems come in line order, a playlist's before those of the rhythm files it\n"
+    "names. A blank or comment line that puts a playlist's pairs of lines out of\n"
+    "step is reported once, and nothing that follows from it. A line longer than\n"
+    "255 characters gets a warning: the tutor reads its first 255 characters, and\n"
+    "the rest as the next line.\n"
     "\n"
     "A FILE ending in .krf is read as a rhythm file, one ending in .krp as a\n"
     "playlist. Any other (such as .txt, which both open dialogs offer) is read as a\n"
@@ -65,7 +69,7 @@ int runCheck(const std::vector<std::string>& args, std::FILE* out, std::FILE* er
         } else if (arg == "--rhythm" || arg == "--playlist") {
             const FileKind kind = arg == "--rhythm" ? FileKind::Rhythm : FileKind::Playlist;
             if (options.kind && *options.kind != kind) {
-                std::fprintf(err, "tabladex-check: --rhythm and --playlist exclude each other\n%s",
+                std::fprintf(err, "tabladex-check: '--rhythm' and '--playlist' exclude each other\n%s",
                              usage);
                 return checkCouldNotRun;
             }

@@ -3,7 +3,8 @@
 //   tabladex-check [--quiet] [-v] [--rhythm | --playlist] FILE...
 //
 // Problem lines go to out, one per problem (see problem.h); messages about the command
-// itself (bad usage) go to err. Exit status: 0 when no file has an error (warnings alone
+// itself (bad usage) go to err as "tabladex-check: text", option names in single quotes,
+// followed by the usage line "Usage: tabladex-check [options] FILE...". Exit status: 0 when no file has an error (warnings alone
 // keep 0), 1 when some file has one, 2 when the command could not run (bad usage, no files,
 // output that cannot be written).
 //

@@ -11,6 +11,12 @@
 // but something is off. Lines are the file's own lines, also after a line longer than 255
 // characters, which the readers take in parts and which gets a warning of its own.
 //
+// The readers' messages lose the file and line they name, which the problem line gives. A
+// blank or comment line that puts a playlist's pairs of lines out of step (a name read as a
+// count, a count as a name) is reported once, as what it is, and nothing that follows from
+// it: the playlist's later lines and the files they name are not reported. A count, tempo or
+// subdivision that is not a whole number is named with what the tutor reads it as.
+//
 // Threads: one checker per thread. Ownership: plain values in and out.
 #pragma once
 
@@ -25,8 +31,9 @@
 
 class FileChecker {
 public:
-    // The problems of the file at path and, for a playlist, of the rhythm files it names, in
-    // the order the tutor would meet them. Each file read for the first time in this run is
+    // The problems of the file at path and, for a playlist, of the rhythm files it names:
+    // file by file in the order they are read (a playlist before the rhythm files it names),
+    // each file's by line and column. Each file read for the first time in this run is
     // appended to checked (its path as the problems name it). A file checked before in this
     // run yields nothing again. kind, when given, says how to read the file whatever its
     // name and content.

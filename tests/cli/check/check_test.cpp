@@ -73,22 +73,41 @@ const Case cases[] = {
      "{fuzz}/corpus/rhythm_file/two_rows.krf:4: warning: The notation has 32 steps, not a whole "
      "number of beats of 3 steps: its last beat has 2.\n", 0},
     {"count too large", {}, {"{fuzz}/regressions/playlist/count-too-large-odd.krp"},
-     "{fuzz}/regressions/playlist/count-too-large-odd.krp:3: error: The count on line 3 of "
-     "{fuzz}/regressions/playlist/count-too-large-odd.krp is too large.\n", 1},
+     "{fuzz}/regressions/playlist/count-too-large-odd.krp:3: error: The count is too large.\n", 1},
     {"odd lines, missing rhythms", {}, {"{fuzz}/corpus/playlist/odd.krp"},
-     "{fuzz}/corpus/playlist/odd.krp:3: warning: Error in playlist file: odd number of lines.\n"
-     "{fuzz}/corpus/playlist/a.krf: error: Error Reading File\n"
      "{fuzz}/corpus/playlist/odd.krp:1: error: Error loading the playlist\n"
-     "{fuzz}/corpus/playlist/b.krf: error: Error Reading File\n"
-     "{fuzz}/corpus/playlist/odd.krp:3: error: Error loading the playlist\n", 1},
+     "{fuzz}/corpus/playlist/odd.krp:3: warning: Error in playlist file: odd number of lines.\n"
+     "{fuzz}/corpus/playlist/odd.krp:3: error: Error loading the playlist\n"
+     "{fuzz}/corpus/playlist/a.krf: error: Error Reading File\n"
+     "{fuzz}/corpus/playlist/b.krf: error: Error Reading File\n", 1},
     {"backslash path, endless count", {{"x/y.krf", "Y\n90\n2\nd-\n"}, {"p.krp", "x\\y.krf\r\n-1\r\n"}},
      {"p.krp"}, "p.krp:2: warning: The count -1 never ends this entry: it repeats until the "
      "learner moves on.\n", 0},
-    {"title", {{"t.krf", "Samai 10/8 \xC3\n90\n1\nd-\n"}, {"u.krf", std::string(31, 'a') + "bc\n90\n1\nd\n"}},
+    {"title: columns, UTF-8 as characters, other bytes escaped, cut at the panel's edge",
+     {{"t.krf", "Samai 10/8 Caf\xC3\xA9 \xC3\n90\n1\nd-\n"}, {"u.krf", "Masmoudi Kebir Filled\n90\n1\nd\n"}},
      {"t.krf", "u.krf"},
-     "t.krf:1: warning: The title's characters '1', '0', '/', '8', '\\xC3' are not drawn: a title "
-     "shows letters and spaces only.\n"
-     "u.krf:1: warning: The title is cut after 30 letters and spaces: \"abc\" is not drawn.\n", 0},
+     "t.krf:1:7: warning: The title's characters '1', '0', '/', '8', '\xC3\xA9', '\\xC3' are not "
+     "drawn: a title shows letters and spaces only.\n"
+     "u.krf:1:20: warning: The title has 21 letters and spaces; the screen shows the first 19: \"ed\" is cut.\n", 0},
+    {"numbers that are not whole, read as the tutor reads them",
+     {{"a.krf", "A\n100.5\n2 \nd-\n"}, {"p.krp", "a.krf\nfour\na.krf\n1.5\na.krf\n\na.krf\n-1\n"}}, {"p.krp"},
+     "p.krp:2: warning: The count 'four' is not a whole number: the tutor reads it as 0, so this entry "
+     "never ends: it repeats until the learner moves on.\n"
+     "p.krp:4: warning: The count '1.5' is not a whole number: the tutor reads it as 1.\n"
+     "p.krp:6: warning: The count line is empty: the tutor reads it as 0, so this entry never ends: it "
+     "repeats until the learner moves on.\n"
+     "p.krp:8: warning: The count -1 never ends this entry: it repeats until the learner moves on.\n"
+     "a.krf:2: warning: The tempo '100.5' is not a whole number: the tutor reads it as 100.\n", 0},
+    {"a blank or comment line puts the pairs out of step: reported once",
+     {{"a.krf", "A\n90\n2\nd-\n"}, {"b.krp", "a.krf\n2\n\na.krf\n3\na.krf\n1\n"},
+      {"c.krp", "a.krf\n# lesson 1\n2\na.krf\n1\n"}}, {"b.krp", "c.krp"},
+     "b.krp:3: error: The line is blank: the playlist's pairs are read out of step from here; the tutor "
+     "takes it for a rhythm file's name, finds no such file and refuses the playlist (\"Error loading "
+     "the playlist\").\n"
+     "c.krp:2: error: The line '# lesson 1' looks like a comment, but a playlist has no comments where "
+     "a count belongs: the playlist's pairs are read out of step from here; the tutor reads the count "
+     "as 0 and the number after it as a rhythm file's name, finds no such file and refuses the "
+     "playlist (\"Error loading the playlist\").\n", 1},
     {"tempo beyond the slider", {{"f.krf", "F\n301\n2\nd-\n"}, {"s.krf", "S\n29\n2\nd-\n"}},
      {"f.krf", "s.krf"},
      "f.krf:2: warning: The tempo 301 is outside the tempo slider's 30 to 300: it plays as "
@@ -97,52 +116,54 @@ const Case cases[] = {
      "written until the slider is touched.\n", 0},
     {"notation", {{"n.krf", "N\n90\n2\nd-x-kxs-\n"}, {"l.krf", "L\n90\n2\n" + longNotation + "\n"}},
      {"n.krf", "l.krf"},
-     "n.krf:4: warning: Step 3 and 1 more step are 'x', outside the notation alphabet "
+     "n.krf:4:3: warning: Step 3 and 1 more step are 'x', outside the notation alphabet "
      "(d t k D T K P S -): they play as rests.\n"
-     "n.krf:4: warning: Step 7 is 's', outside the notation alphabet (d t k D T K P S -): it plays "
+     "n.krf:4:7: warning: Step 7 is 's', outside the notation alphabet (d t k D T K P S -): it plays "
      "as a rest.\n"
      "l.krf:4: warning: The notation has 240 steps; only the first 224 are shown.\n", 0},
     {"refused rhythms, named once", {{"s.krf", "S\n90\n"}, {"z.krf", "Z\nfast\n2\nd-\n"},
      {"dir.krf/x", ""}, {"p.krp", "s.krf\n2\n\n1\ns.krf\n3\n"}},
      {"p.krp", "z.krf", "./s.krf", "dir.krf", "none.krf"},
-     "s.krf:3: error: Line 3 (the subdivision) of s.krf is missing: a rhythm file has four lines: "
-     "title, tempo, subdivision and notation.\n"
      "p.krp:1: error: Error loading the playlist\n"
-     "p.krp:3: error: Error Reading File\np.krp:3: error: Error loading the playlist\n"
-     "p.krp:5: error: Error loading the playlist\n"
-     "z.krf:2: error: The tempo on line 2 of z.krf must be a positive whole number.\n"
+     "p.krp:3: error: The line is blank: the playlist's pairs are read out of step from here; the "
+     "tutor takes it for a rhythm file's name, finds no such file and refuses the playlist (\"Error "
+     "loading the playlist\").\n"
+     "s.krf:3: error: The subdivision is missing: a rhythm file has four lines: "
+     "title, tempo, subdivision and notation.\n"
+     "z.krf:2: error: The tempo must be a positive whole number.\n"
      "dir.krf: error: Error Reading File\nnone.krf: error: Error Reading File\n", 1},
     {"empty playlist", {{"e.krp", "\n\n"}}, {"e.krp"},
      "e.krp: error: The playlist names no rhythm files; the current rhythm stays loaded.\n", 1},
     {"quiet keeps errors, verbose names clean files",
      {{"w.krf", "W\n90\n3\nd-\n"}, {"e.krf", "E\n90\n2\n\n"}, {"ok.krf", "Ok\n90\n2\nd-\n"}},
      {"--quiet", "-v", "w.krf", "e.krf", "ok.krf"},
-     "w.krf: ok\ne.krf:4: error: The notation on line 4 of e.krf is empty.\nok.krf: ok\n", 1},
+     "w.krf: ok\ne.krf:4: error: The notation is empty.\nok.krf: ok\n", 1},
     {"odd lines load, with the box", {{"a.krf", "A\n90\n2\nd-\n"}, {"o.krp", "a.krf\n2\na.krf\n"}},
      {"o.krp"}, "o.krp:3: warning: Error in playlist file: odd number of lines.\n", 0},
     {"long lines named as the editor counts them",
      {{"t.krf", std::string(300, 'T') + "\n120\n2\nd-\n"}, {"n.krf", "N\n90\n1\n" + std::string(256, 'd') + "\n"},
       {"w.krf", std::string(255, 'W') + "\r\n90\n1\nd\n"}, {"p.krp", std::string(300, 'x') + "\n99999999999\n"}},
      {"t.krf", "n.krf", "w.krf", "p.krp"},
-     "t.krf:1: warning: line 1 is longer than 255 characters; the tutor reads only the first 255\n"
-     "t.krf:1: error: The tempo on line 1 (from its character 256) of t.krf must be a positive whole number.\n"
-     "n.krf:4: warning: line 4 is longer than 255 characters; the tutor reads only the first 255\n"
+     "t.krf:1: warning: The line is longer than 255 characters; the tutor reads only the first 255\n"
+     "t.krf:1:256: error: The tempo must be a positive whole number.\n"
+     "n.krf:4: warning: The line is longer than 255 characters; the tutor reads only the first 255\n"
      "n.krf:4: warning: The notation has 255 steps; only the first 224 are shown.\n"
-     "w.krf:1: warning: The title is cut after 30 letters and spaces: \"" + std::string(225, 'W') + "\" is not drawn.\n"
-     "p.krp:1: warning: line 1 is longer than 255 characters; the tutor reads only the first 255\n"
-     "p.krp:2: error: The count on line 2 of p.krp is too large.\n", 1},
+     "w.krf:1:20: warning: The title has 255 letters and spaces; the screen shows the first 19: \"" +
+     std::string(236, 'W') + "\" is cut.\n"
+     "p.krp:1: warning: The line is longer than 255 characters; the tutor reads only the first 255\n"
+     "p.krp:2: error: The count is too large.\n", 1},
     {"kind by name, by content, or as asked", {{"r.txt", "R\n90\n2\nd-\n"}, {"l.txt", "r.txt\n2\n7.krf\n1\n"},
      {"7.krf", "S\n90\n2\n"}, {"s.txt", "S\n90\n2\n"}, {"r.krp", "R\n90\n2\nd-\n"}},
      {"-v", "r.txt", "l.txt", "s.txt"},
      "r.txt: ok\n"
-     "7.krf:4: error: Line 4 (the notation) of 7.krf is missing: a rhythm file has four lines: title, "
-     "tempo, subdivision and notation.\nl.txt:3: error: Error loading the playlist\n"
-     "s.txt:4: error: Line 4 (the notation) of s.txt is missing: a rhythm file has four lines: title, "
+     "l.txt:3: error: Error loading the playlist\n7.krf:4: error: The notation is missing: a rhythm file "
+     "has four lines: title, tempo, subdivision and notation.\n"
+     "s.txt:4: error: The notation is missing: a rhythm file has four lines: title, "
      "tempo, subdivision and notation.\n", 1},
     {"a playlist named by a playlist is a rhythm file there", {{"a.krf", "A\n90\n2\nd-\n"},
      {"q.krp", "a.krf\n1\n"}, {"p.krp", "q.krp\n1\n"}}, {"q.krp", "p.krp"},
-     "q.krp:3: error: Line 3 (the subdivision) of q.krp is missing: a rhythm file has four lines: "
-     "title, tempo, subdivision and notation.\np.krp:1: error: Error loading the playlist\n", 1},
+     "p.krp:1: error: Error loading the playlist\nq.krp:3: error: The subdivision is missing: a rhythm "
+     "file has four lines: title, tempo, subdivision and notation.\n", 1},
     {"--rhythm", {{"r.krp", "R\n90\n2\nd-\n"}}, {"--rhythm", "-v", "r.krp"}, "r.krp: ok\n", 0},
     {"huge files refused after reading their start",
      {{"many.krp", repeated("a.krf\n1\n", 1001)}, {"big.krp", repeated("a.krf\n1\n", 200000)},
@@ -152,7 +173,7 @@ const Case cases[] = {
      "stays loaded.\n"
      "big.krp: error: The playlist is larger than 1 MB, more than any playlist of 1000 rhythm files; "
      "the current rhythm stays loaded.\n"
-     "big.txt: error: The file big.txt is larger than 64 KB: too large for a rhythm file, which is "
+     "big.txt: error: The file is larger than 64 KB: too large for a rhythm file, which is "
      "four short lines.\n", 1},
     {"a file named like an option", {{"-v.krf", "V\n90\n2\nd-\n"}}, {"-v", "--", "-v.krf"},
      "-v.krf: ok\n", 0},
@@ -223,8 +244,11 @@ TEST_F(CheckTest, UsageProblemsGoToStandardErrorWithStatusTwo) {
         const Outcome run = check(args);
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.out, "");
-        EXPECT_NE(run.err.find("usage: tabladex-check"), std::string::npos);
+        EXPECT_EQ(run.err.substr(run.err.find('\n') + 1), "Usage: tabladex-check [options] FILE...\n");
     }
+    EXPECT_EQ(check({"--playlist", "--rhythm", "a"}).err,
+              "tabladex-check: '--rhythm' and '--playlist' exclude each other\n"
+              "Usage: tabladex-check [options] FILE...\n");
     const Outcome version = check({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "tabladex-check " TABLADEX_VERSION "\n");
