@@ -230,13 +230,13 @@ bool act(TutorApp& app, Bytes& in) {
 
 // The world the inputs share, made once and again after an input closed the window: the
 // headless backend with the main window and its back buffer, and a started tutor that holds
-// the twelve images and the audio system with the four samples. Each input runs a tutor
+// the thirteen images and the audio system with the four samples. Each input runs a tutor
 // record of its own, constructed afresh, that borrows those images and audio objects for the
 // input and gives them back at its end; start-up would otherwise cost most of an input's
 // time, most of it in first touches of fresh pixel memory.
 TutorApp* holder = nullptr;
 fs::path startFolder;
-fs::path programFolder;
+fs::path targetFolder;
 
 void swapSurfaces(Surface& a, Surface& b) {
     // A Surface is plain data over its device context and DIB section.
@@ -252,12 +252,16 @@ void swapSurfaces(Surface& a, Surface& b) {
 
 // Moves the images and audio objects from one record to the other (both ways the same).
 void swapResources(TutorApp& a, TutorApp& b) {
-    Surface* const from[] = {&a.background, &a.slider, &a.metronome, &a.numbers,
-                             &a.largeLetters, &a.smallLetters, &a.rhythmNotes, &a.banner,
-                             &a.pausedLabel, &a.playingLabel, &a.stoppedLabel, &a.playlistButtons};
-    Surface* const to[] = {&b.background, &b.slider, &b.metronome, &b.numbers,
-                           &b.largeLetters, &b.smallLetters, &b.rhythmNotes, &b.banner,
-                           &b.pausedLabel, &b.playingLabel, &b.stoppedLabel, &b.playlistButtons};
+    Surface* const from[] = {&a.background,   &a.slider,       &a.metronome,
+                             &a.numbers,      &a.largeLetters, &a.smallLetters,
+                             &a.rhythmNotes,  &a.banner,       &a.hiddenNotesBanner,
+                             &a.pausedLabel,  &a.playingLabel, &a.stoppedLabel,
+                             &a.playlistButtons};
+    Surface* const to[] = {&b.background,   &b.slider,       &b.metronome,
+                           &b.numbers,      &b.largeLetters, &b.smallLetters,
+                           &b.rhythmNotes,  &b.banner,       &b.hiddenNotesBanner,
+                           &b.pausedLabel,  &b.playingLabel, &b.stoppedLabel,
+                           &b.playlistButtons};
     for (size_t i = 0; i < std::size(from); ++i) swapSurfaces(*from[i], *to[i]);
     std::swap(a.audioSystem, b.audioSystem);
     std::swap(a.masterGroup, b.masterGroup);
@@ -308,7 +312,7 @@ void tidyWorld() {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     startFolder = fs::current_path();
-    programFolder = testing_support::programFolder();
+    targetFolder = testing_support::programFolder();
     writeScratchFiles();
     std::atexit(removeScratchFiles);
     audio::setDefaultOutput(audio::OutputKind::Offline);
@@ -318,7 +322,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The program's data lies beside the target, as beside the program; libFuzzer's own
     // paths stay relative to where it was started.
-    fs::current_path(programFolder);
+    fs::current_path(targetFolder);
     if (!holder) startWorld();
     platform::advanceManualClock(-platform::manualClockSeconds());
     TutorApp* app = new TutorApp();

@@ -1,5 +1,5 @@
 // Start-up: the sound bank (audio system, four samples, the master group and channels),
-// the twelve images and the layout of the on-screen controls.
+// the thirteen images and the layout of the on-screen controls.
 #include <cstdio>
 
 #include "tutor/tutor_app.h"

@@ -1,6 +1,6 @@
 // tutor_app.h - the one record of everything the tutor knows at run time: the transport
 // state, the loaded entries and the position in them, step timing, volume, the on-screen
-// controls' hot rectangles, the twelve images, and the audio handles with the four drum
+// controls' hot rectangles, the thirteen images, and the audio handles with the four drum
 // samples.
 //
 // Threads: the main thread runs every operation here except playbackLoop, which runs on the
@@ -143,7 +143,7 @@ public:
     TutorApp& operator=(const TutorApp&) = delete;
     ~TutorApp();
 
-    // Start-up: the step timer, the audio system, samples, group and channels, the twelve
+    // Start-up: the step timer, the audio system, samples, group and channels, the thirteen
     // images and the control layout. Shows what failed; false ends the program.
     bool startUp();
     bool loadSample(SoundSlot& slot, const char* path);
