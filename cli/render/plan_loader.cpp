@@ -50,6 +50,7 @@ bool readEntry(const std::string& path, PlanEntry& entry, std::string& error) {
     entry.tempo = text.tempo;
     entry.subdivision = text.subdivision;
     entry.name = path;
+    entry.title = text.title;
     entry.steps.clear();
     for (const char c : text.notation) entry.steps.push_back(notationSymbol(c).sound);
     return true;
@@ -81,12 +82,14 @@ bool loadPlan(const std::string& inputPath, const PlanSettings& settings, Render
         PlanEntry entry;
         if (!readEntry(path, entry, error)) return false;
         entry.passes = settings.repeats;
+        plan.title = entry.title;
         plan.entries.push_back(std::move(entry));
     } else {
         std::FILE* file = openPlainFile(path, error);
         if (!file) return false;
         const std::size_t slash = path.find_last_of('/');
         const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+        plan.title = std::filesystem::path(path).stem().string();
         const PlaylistText playlist = readPlaylistText(file, folder, path);
         std::fclose(file);
         if (!playlist.refusal.empty()) {

@@ -68,10 +68,20 @@ std::string formatDuration(int64_t frames, int32_t rate) {
 
 bool renderToFile(const RenderOptions& options, const std::string& dataFolder, const RenderHooks& hooks,
                   RenderReport& report, std::vector<std::string>& warnings, std::string& error) {
+    std::size_t told = 0;
+    const auto tell = [&] {
+        for (; told < warnings.size(); ++told)
+            if (hooks.warn) hooks.warn(warnings[told]);
+    };
     // The output's name is checked before any work, so a wrong extension costs nothing.
     SoundFileFormat format;
-    if (!soundFileFormatFor(options.output, format)) {
-        error = options.output + ": unknown output format (use .wav, .flac or .ogg)";
+    if (!outputFormat(options, format)) {
+        error = options.output + ": unknown output format (use .wav, .flac or .ogg, or '--type')";
+        return false;
+    }
+    const bool toStream = options.output == "-";
+    if (!toStream && sameFile(options.output, options.input)) {
+        error = options.output + ": is the input; the render would destroy it";
         return false;
     }
     PlanSettings settings;
@@ -89,11 +99,18 @@ bool renderToFile(const RenderOptions& options, const std::string& dataFolder, c
         warnings.push_back("--repeats is for a single rhythm; the playlist's own counts are kept");
     RenderPlan plan;
     if (!loadPlan(options.input, settings, plan, warnings, error)) return false;
+    for (const PlanEntry& entry : plan.entries)
+        if (!toStream && sameFile(options.output, entry.name)) {
+            error = options.output + ": is " + entry.name + ", which the playlist names; the render would destroy it";
+            return false;
+        }
 
     PlanRenderer renderer;
     if (!renderer.open(plan, dataFolder, options.gainDb, error)) return false;
     SoundFileWriter writer;
-    if (!writer.open(options.output, plan.rate, renderer.lengthFrames(), error)) return false;
+    const SoundFileTags tags{plan.title, std::string("tabladex-render ") + TABLADEX_VERSION};
+    if (!writer.open(options.output, format, plan.rate, renderer.lengthFrames(), tags, error)) return false;
+    tell();
 
     SinkState state{&writer, &hooks, {}};
     RenderSink sink;
@@ -113,6 +130,13 @@ bool renderToFile(const RenderOptions& options, const std::string& dataFolder, c
     }
     if (!writer.commit(error)) return false;
     if (renderer.cut()) warnings.push_back(cutWarning(options, plan, renderer.lengthFrames()));
+    if (const int64_t clipped = renderer.stats().clippedSamples; clipped > 0) {
+        char gain[32];
+        std::snprintf(gain, sizeof gain, "%+g", options.gainDb);
+        warnings.push_back(std::to_string(clipped) + (clipped == 1 ? " sample was" : " samples were") +
+                           " clipped at a gain of " + gain + " dB; a lower '--gain' keeps every stroke whole");
+    }
+    tell();
 
     report.entries = plan.entries.size();
     report.frames = renderer.lengthFrames();

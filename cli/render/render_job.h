@@ -8,6 +8,8 @@
 //
 // On any failure (a refused input or option, a missing sample, a write error, an
 // interruption) no output file is left behind, and one that existed before is unchanged.
+// An output that is the input, or one of the rhythm files a playlist names, is refused. The
+// file's title tag is the plan's title. Samples clipped by the gain are a warning.
 //
 // Threads: the main thread (see PlanRenderer). Ownership: the caller owns everything passed.
 #pragma once
@@ -30,6 +32,9 @@ struct RenderReport {
 
 struct RenderHooks {
     ProgressBar* progress = nullptr;  // shown for renders longer than progressSeconds
+    // Given each warning as soon as it is known: those about the input and the options
+    // before the render starts, the rest after it. Warnings are also collected in the list.
+    void (*warn)(const std::string& text) = nullptr;
     // Not 0 (the program keeps the number of the signal in it): the render stops at the next
     // block, or before the file gets its name, and removes its temporary file.
     const volatile std::sig_atomic_t* interrupted = nullptr;

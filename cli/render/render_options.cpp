@@ -1,10 +1,12 @@
-// Reading tabladex-render's command line.
+// Reading tabladex-render's command line with getopt_long.
 #include "cli/render/render_options.h"
+
+#include <getopt.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -28,114 +30,157 @@ bool realNumber(const std::string& text, double low, double high, double& value)
     return true;
 }
 
+// The long options' codes beyond the short options' letters.
+enum : int { Tempo = 256, Repeats, CountIn, Gain, Rate, Minutes, Version };
+
+const option longOptions[] = {
+    {"output", required_argument, nullptr, 'o'},  {"type", required_argument, nullptr, 't'},
+    {"tempo", required_argument, nullptr, Tempo}, {"repeats", required_argument, nullptr, Repeats},
+    {"count-in", required_argument, nullptr, CountIn}, {"gain", required_argument, nullptr, Gain},
+    {"rate", required_argument, nullptr, Rate},   {"minutes", required_argument, nullptr, Minutes},
+    {"quiet", no_argument, nullptr, 'q'},         {"verbose", no_argument, nullptr, 'v'},
+    {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, Version},
+    {nullptr, 0, nullptr, 0}};
+
+// How the option with this code is named in messages: "-o" or "--tempo".
+std::string optionName(int code) {
+    for (const option& o : longOptions)
+        if (o.name && o.val == code) return code < 256 ? std::string("-") + char(code) : std::string("--") + o.name;
+    return "-" + std::string(1, char(code));
+}
+
+// Checks one option's value; the text after "invalid value for ..." when it is not usable.
+std::string takeValue(int code, const std::string& value, RenderOptions& options) {
+    switch (code) {
+        case 'o': options.output = value; return value.empty() ? "a file name, or - for standard output" : "";
+        case 't': {
+            SoundFileFormat format;
+            if (!soundFileFormatNamed(value, format)) return "wav, flac or ogg";
+            options.type = format;
+            return "";
+        }
+        case Tempo: return wholeNumber(value, 1, 10000, options.tempo) ? "" : "a whole number from 1 to 10000";
+        case Repeats:
+            options.repeatsGiven = true;
+            return wholeNumber(value, 1, 1000000, options.repeats) ? "" : "a whole number from 1 to 1000000";
+        case CountIn: return wholeNumber(value, 0, 64, options.countInBeats) ? "" : "a whole number from 0 to 64";
+        case Gain: return realNumber(value, -60.0, 24.0, options.gainDb) ? "" : "a number from -60 to 24";
+        case Rate: return wholeNumber(value, 8000, 192000, options.rate) ? "" : "a whole number from 8000 to 192000";
+        case Minutes:
+            return realNumber(value, 0.0, 1440.0, options.minutes) && options.minutes > 0.0
+                       ? ""
+                       : "a number above 0, up to 1440";
+    }
+    return "";
+}
+
 }  // namespace
 
+const char* renderUsageLine() { return "Usage: tabladex-render [options] INPUT -o OUTPUT\n"; }
+
 const char* renderUsage() {
-    return "Usage: tabladex-render INPUT.krf|INPUT.krp -o OUTPUT.wav|.flac|.ogg [options]\n"
-           "Writes a rhythm or a playlist to an audio file, every stroke on its exact sample.\n"
-           "An INPUT named otherwise (.txt) is a rhythm or a playlist as its content says.\n"
+    return "Usage: tabladex-render [options] INPUT -o OUTPUT\n"
+           "Writes a rhythm file (.krf) or a playlist (.krp) to an audio file, every stroke on\n"
+           "its exact sample, as the tutor plays it. An INPUT named otherwise (.txt) is a\n"
+           "rhythm or a playlist as its content says.\n"
            "\n"
-           "  -o, --output FILE   the file to write; .wav (16-bit), .flac or .ogg (Vorbis)\n"
+           "Options:\n"
+           "  -o, --output FILE   the file to write: .wav (16-bit), .flac or .ogg (Vorbis);\n"
+           "                      - writes to standard output (WAV unless --type says)\n"
+           "  -t, --type TYPE     wav, flac or ogg, whatever FILE's extension\n"
            "      --tempo BPM     play every entry at this tempo (1 to 10000)\n"
-           "      --repeats N     passes of a single rhythm (default 1); a playlist keeps its counts\n"
-           "      --count-in B    B metronome clicks at the first entry's tempo before it starts\n"
+           "      --repeats N     passes of a single rhythm (default 1, up to 1000000);\n"
+           "                      a playlist keeps its own counts\n"
+           "      --count-in B    B metronome clicks at the first entry's tempo before it\n"
+           "                      starts (0 to 64)\n"
            "      --gain DB       loudness in decibels (default 0, -60 to +24; above 0 may clip)\n"
            "      --rate HZ       sample rate (default 48000, 8000 to 192000)\n"
            "      --minutes M     cut the file at exactly M minutes, whatever is playing then\n"
            "                      (up to 1440; needed for endless playlist entries)\n"
-           "  -v, --verbose       say what was written\n"
+           "  -q, --quiet         no progress bar and no warnings; errors are still printed\n"
+           "  -v, --verbose       say what was written (on standard error when OUTPUT is -)\n"
            "  -h, --help          show this help\n"
            "      --version       show the version\n"
            "\n"
-           "A render longer than --minutes, or than 24 hours, is cut there with a warning.\n"
+           "An existing OUTPUT is replaced, as other audio tools do, once the render is\n"
+           "complete; until then it is untouched, and a failed or stopped render leaves it as\n"
+           "it was. A symbolic link stays and the file it names gets the render; a replaced\n"
+           "file keeps its permissions. Never replaced: the INPUT or a rhythm file the\n"
+           "playlist names, a read-only file, a folder.\n"
+           "\n"
+           "Limits: a rhythm file of 64 KB, a playlist of 1 MB and 1000 entries, steps of at\n"
+           "least one sample. A render longer than --minutes, or than 24 hours, is cut there\n"
+           "with a warning. The title (a rhythm's, or the playlist's file name) is written\n"
+           "into the file's tags.\n"
+           "\n"
            "Exit status: 0 written, 1 failed, 2 unusable command line, 128+N stopped by\n"
            "signal N (the unfinished file is removed).\n";
 }
 
 bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& options, std::string& error) {
     options = RenderOptions{};
-    bool optionsEnd = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (optionsEnd || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (!options.input.empty()) {
-                error = "more than one input file: " + options.input + " and " + arg;
-                return false;
-            }
-            options.input = arg;
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnd = true;
-            continue;
-        }
-        if (arg == "-h" || arg == "--help") {
-            options.help = true;
-            continue;
-        }
-        if (arg == "--version") {
-            options.version = true;
-            continue;
-        }
-        if (arg == "-v" || arg == "--verbose") {
-            options.verbose = true;
-            continue;
-        }
-        // The options that take a value, as "--name value" or "--name=value".
-        std::string name = arg;
-        std::string value;
-        bool hasValue = false;
-        if (const std::size_t equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-            hasValue = true;
-        }
-        static constexpr std::string_view valued[] = {"-o", "--output", "--tempo", "--repeats",
-                                                      "--count-in", "--gain", "--rate", "--minutes"};
-        bool known = false;
-        for (const std::string_view option : valued) known = known || name == option;
-        if (!known) {
-            error = "unknown option " + arg;
+    // getopt_long reorders argv's pointers as it goes: it works on a copy.
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) args.push_back(const_cast<char*>(argv[i]));
+    args.push_back(nullptr);
+    optind = 0;  // start afresh (glibc), also for a second command line
+    opterr = 0;  // messages are ours
+    bool outputGiven = false;
+    for (;;) {
+        const int code = getopt_long(argc, args.data(), ":hqvo:t:", longOptions, nullptr);
+        if (code == -1) break;
+        if (code == '?' || code == ':') {
+            // optopt names a short option; for a long one, the argument it stopped at does.
+            const std::string named = optopt != 0 && optopt < 256 ? "-" + std::string(1, char(optopt))
+                                      : optopt != 0              ? optionName(optopt)
+                                                                 : std::string(args[optind - 1]);
+            const std::string name = named.substr(0, named.find('='));
+            error = code == '?' ? "unknown option '" + name + "'" : "option '" + name + "' needs a value";
             return false;
         }
-        if (!hasValue) {
-            if (i + 1 >= argc) {
-                error = name + " needs a value";
-                return false;
-            }
-            value = argv[++i];
+        switch (code) {
+            case 'h': options.help = true; continue;
+            case Version: options.version = true; continue;
+            case 'q': options.quiet = true; continue;
+            case 'v': options.verbose = true; continue;
+            case 'o':
+                if (outputGiven) {
+                    error = "option '-o' given twice ('" + options.output + "' and '" + optarg + "')";
+                    return false;
+                }
+                outputGiven = true;
+                break;
+            default: break;
         }
-        bool good = true;
-        if (name == "-o" || name == "--output") {
-            options.output = value;
-            good = !value.empty();
-        } else if (name == "--tempo") {
-            good = wholeNumber(value, 1, 10000, options.tempo);
-        } else if (name == "--repeats") {
-            good = wholeNumber(value, 1, 1000000, options.repeats);
-            options.repeatsGiven = true;
-        } else if (name == "--count-in") {
-            good = wholeNumber(value, 0, 64, options.countInBeats);
-        } else if (name == "--gain") {
-            good = realNumber(value, -60.0, 24.0, options.gainDb);
-        } else if (name == "--rate") {
-            good = wholeNumber(value, 8000, 192000, options.rate);
-        } else if (name == "--minutes") {
-            good = realNumber(value, 0.0, 1440.0, options.minutes) && options.minutes > 0.0;
-        }
-        if (!good) {
-            error = "invalid value for " + name + ": '" + value + "' (see --help)";
+        const std::string value = optarg ? optarg : "";
+        const std::string expected = takeValue(code, value, options);
+        if (!expected.empty()) {
+            error = "invalid value '" + value + "' for '" + optionName(code) + "': " + expected;
             return false;
         }
     }
     if (options.help || options.version) return true;
+    for (int i = optind; i < argc; ++i) {
+        if (!options.input.empty()) {
+            error = "more than one input file ('" + options.input + "' and '" + args[i] + "')";
+            return false;
+        }
+        options.input = args[i];
+    }
     if (options.input.empty()) {
-        error = "no input file (see --help)";
+        error = "no input file";
         return false;
     }
     if (options.output.empty()) {
-        error = "no output file: give one with -o (see --help)";
+        error = "no output file: give one with '-o'";
         return false;
     }
+    return true;
+}
+
+bool outputFormat(const RenderOptions& options, SoundFileFormat& format) {
+    if (options.type) format = *options.type;
+    else if (options.output == "-") format = SoundFileFormat::Wav;
+    else return soundFileFormatFor(options.output, format);
     return true;
 }

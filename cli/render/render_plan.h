@@ -34,10 +34,12 @@ struct PlanEntry {
     int32_t subdivision = 0;       // steps per beat, at least 1
     int32_t passes = 1;            // 0 or less: the entry never ends
     std::string name;              // the file it was read from, for messages
+    std::string title;             // the rhythm's title line
 };
 
 struct RenderPlan {
     std::vector<PlanEntry> entries;
+    std::string title;  // a rhythm's title, or a playlist's file name without its extension
     int32_t rate = 48000;
     int32_t countInBeats = 0;
     int64_t limitFrames = -1;  // below 0: no limit

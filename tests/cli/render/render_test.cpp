@@ -2,6 +2,7 @@
 // seams as the tutor times them, and refused renders that leave no file behind.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
 #include "cli/render/data_folder.h"
 #include "cli/render/plan_loader.h"
@@ -125,32 +127,43 @@ TEST_F(Render, APlaylistsSeamsAreTimedAsInTheTutor) {
     expectOnFrames(found, {0, beat, 2 * beat, 2 * beat + second, 2 * beat + third}, planned);
 }
 
+// Also what becomes of the output: a file replaced keeps its mode, a symbolic link stays and
+// its target gets the render, a pipe gets a WAV whose header tells the exact length, and
+// every file carries the title.
 TEST_F(Render, TheFileLastsExactlyAsLongAsThePlanOrItsLimit) {
     write("endless.krf", "Endless\n120\n2\nd-t-\n");
     const std::string list = write("endless.krp", "endless.krf\n0\n");
     write("rest.krf", "Rest\n20\n1\nd-\n");  // a doum, then 3 s of rest; the next entry at 6 s
     const std::string rests = write("rests.krp", "rest.krf\n1\nrest.krf\n1\n");
     const std::string restsText = write("rests.txt", "rest.krf\n1\nrest.krf\n1\n");
+    fs::permissions(write("old.wav", "a file from before"), fs::perms(0640));
+    fs::create_symlink("old.wav", dir_ / "link.wav");
+    ASSERT_EQ(mkfifo((dir_ / "pipe.wav").c_str(), 0600), 0);
     struct Case {
         std::string input, output;
         int32_t repeats, countIn;
         double minutes;
         int64_t frames;
         std::string warns;  // how a cut is named; empty: no warning
+        std::string title, readFrom = "";
     };
     const int rate = 48000;
     const std::string maqsum = data_ + "rhythms/maqsum.krf";
     const Case cases[] = {
         // Two passes of 16 steps of 0.3 s; the last tek rings out within the last rest.
-        {maqsum, "two.wav", 2, 0, 0.0, frameAt(32 * 60.0, 200.0, rate), ""},
+        {maqsum, "two.wav", 2, 0, 0.0, frameAt(32 * 60.0, 200.0, rate), "", "Maqsum"},
         // Three clicks at 100 beats per minute first.
-        {maqsum, "counted.flac", 1, 3, 0.0, frameAt(3 * 60.0, 100.0, rate) + frameAt(16 * 60.0, 200.0, rate), ""},
+        {maqsum, "counted.flac", 1, 3, 0.0, frameAt(3 * 60.0, 100.0, rate) + frameAt(16 * 60.0, 200.0, rate), "",
+         "Maqsum"},
         // An endless entry plays until the limit.
-        {list, "limited.wav", 1, 0, 0.05, std::llround(0.05 * 60 * rate), "at 0:03.000, in entry 1 of 1 ("},
+        {list, "limited.ogg", 1, 0, 0.05, std::llround(0.05 * 60 * rate), "at 0:03.000, in entry 1 of 1 (",
+         "endless"},
         // Cut in the first entry's rest with the second still to come; in a doum 6 ms after it starts.
-        {rests, "rests.flac", 1, 0, 0.04, frameAt(2.4, 1, rate), "at 0:02.400, in entry 1 of 2 ("},
-        {restsText, "rests-txt.wav", 1, 0, 0.04, frameAt(2.4, 1, rate), "in entry 1 of 2 ("},  // read as its content says
-        {maqsum, "cut.wav", 2, 0, 0.1001, 288288, "0.1001 cuts the render at 0:06.006, in pass 2 of 2"},
+        {rests, "rests.flac", 1, 0, 0.04, frameAt(2.4, 1, rate), "at 0:02.400, in entry 1 of 2 (", "rests"},
+        {restsText, "rests-txt.wav", 1, 0, 0.04, frameAt(2.4, 1, rate), "in entry 1 of 2 (", "rests"},
+        {maqsum, "cut.wav", 2, 0, 0.1001, 288288, "0.1001 cuts the render at 0:06.006, in pass 2 of 2", "Maqsum"},
+        {maqsum, "link.wav", 1, 0, 0.0, frameAt(16 * 60.0, 200.0, rate), "", "Maqsum", "old.wav"},
+        {maqsum, "pipe.wav", 1, 0, 0.0, frameAt(16 * 60.0, 200.0, rate), "", "Maqsum", "piped.wav"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.output);
@@ -163,10 +176,19 @@ TEST_F(Render, TheFileLastsExactlyAsLongAsThePlanOrItsLimit) {
         RenderReport report;
         std::vector<std::string> warnings;
         std::string error;
+        std::thread reader;
+        if (c.output == "pipe.wav")
+            reader = std::thread([this] {
+                std::ifstream in(dir_ / "pipe.wav", std::ios::binary);
+                std::ofstream(dir_ / "piped.wav", std::ios::binary) << in.rdbuf();
+            });
         ASSERT_TRUE(renderToFile(options, data_, {}, report, warnings, error)) << error;
+        if (reader.joinable()) reader.join();
         SF_INFO info{};
-        SNDFILE* file = sf_open(options.output.c_str(), SFM_READ, &info);
+        SNDFILE* file = sf_open((dir_ / (c.readFrom.empty() ? c.output : c.readFrom)).c_str(), SFM_READ, &info);
         ASSERT_NE(file, nullptr);
+        const char* title = sf_get_string(file, SF_STR_TITLE);
+        EXPECT_EQ(title ? title : "", c.title);
         sf_close(file);
         EXPECT_EQ(info.frames, c.frames);
         EXPECT_EQ(info.samplerate, rate);
@@ -176,6 +198,9 @@ TEST_F(Render, TheFileLastsExactlyAsLongAsThePlanOrItsLimit) {
             EXPECT_NE(warnings[0].find(c.warns), std::string::npos) << warnings[0];
         }
     }
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.wav"));
+    EXPECT_EQ(fs::status(dir_ / "old.wav").permissions(), fs::perms(0640));
+    EXPECT_EQ(fs::status(dir_ / "pipe.wav").type(), fs::file_type::fifo);
 }
 
 TEST_F(Render, ARefusedOrFailedRenderLeavesNoFile) {
@@ -185,6 +210,10 @@ TEST_F(Render, ARefusedOrFailedRenderLeavesNoFile) {
     const std::string ok = (dir_ / "ok.krf").string();
     fs::create_directories(dir_ / "folder.wav");
     write("kept.wav", "the file from before");
+    const std::string trick = write("trick.wav", "Trick\n100\n2\ndt-t\n");  // a rhythm file
+    fs::create_symlink("trick.wav", dir_ / "alias.wav");
+    const std::string naming = write("naming.krp", "ok.krf\n1\ntrick.wav\n1\n");
+    fs::permissions(write("ro.wav", "the file from before"), fs::perms(0444));
     static volatile std::sig_atomic_t interrupted = 1;
     struct Case {
         std::string input, output;
@@ -202,6 +231,11 @@ TEST_F(Render, ARefusedOrFailedRenderLeavesNoFile) {
         {ok, "folder.wav", false, "folder.wav"},  // renamed over a folder: refused at the end
         {ok, "out.flac", true, "interrupted"},
         {ok, "out.wav", false, "--minutes 1e-07 is shorter than one sample at 48000 Hz", 1e-7},
+        // Files that are not the user's to lose.
+        {trick, "trick.wav", false, "trick.wav: is the input"},
+        {trick, "alias.wav", false, "alias.wav: is the input"},
+        {naming, "trick.wav", false, "trick.wav, which the playlist names"},
+        {ok, "ro.wav", false, "ro.wav: the file is read-only for you"},
     };
     const auto listing = [this] {
         std::vector<std::string> names;
@@ -225,8 +259,11 @@ TEST_F(Render, ARefusedOrFailedRenderLeavesNoFile) {
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
         EXPECT_EQ(listing(), before);
     }
-    std::ifstream kept(dir_ / "kept.wav");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "the file from before");
+    for (const char* name : {"kept.wav", "ro.wav"}) {
+        std::ifstream kept(dir_ / name);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "the file from before") << name;
+    }
+    EXPECT_EQ(fs::status(dir_ / "ro.wav").permissions(), fs::perms(0444));
 }
 
 TEST_F(Render, AStopSignalRemovesTheUnfinishedFileAndIsInTheExitStatus) {
@@ -279,12 +316,20 @@ TEST(RenderOptions, ReadsBothSpellingsAndRefusesWhatCannotBeUsed) {
         {"in.krf", "-o", "x.wav", "--repeats", "0"},     {"in.krf", "-o", "x.wav", "--speed", "2"},
         {"in.krf", "-o", "x.wav", "--tempo"},            {"in.krf"},
         {"in.krf", "-o", "x.wav", "--", "--tempo"},  // after "--", a second input
+        {"in.krf", "-o", "x.wav", "-o", "y.wav"},    {"in.krf", "-o", "-", "--type", "mp3"},
     };
     for (const auto& args : refused) {
         EXPECT_FALSE(parse(args, options, error)) << args.back();
         EXPECT_FALSE(error.empty());
     }
     EXPECT_TRUE(parse({"--help"}, options, error) && options.help);
+    // Short options combined, a value joined to its option, options after the input.
+    ASSERT_TRUE(parse({"-qvtflac", "in.krf", "-o-"}, options, error)) << error;
+    EXPECT_TRUE(options.quiet && options.verbose);
+    EXPECT_EQ(options.output, "-");
+    EXPECT_EQ(options.input, "in.krf");
+    SoundFileFormat format = SoundFileFormat::Wav;
+    EXPECT_TRUE(outputFormat(options, format) && format == SoundFileFormat::Flac);
 }
 
 }  // namespace
