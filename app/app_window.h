@@ -16,11 +16,6 @@
 #include "gfx/surface.h"
 #include "platform/win_api.h"
 
-// The left button's press message (the Linux stand-in of the Windows API does not name it).
-#ifndef WM_LBUTTONDOWN
-#define WM_LBUTTONDOWN 0x0201
-#endif
-
 struct WindowDesc {
     const char* title = nullptr;
     uint32_t style = 0;

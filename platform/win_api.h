@@ -207,6 +207,7 @@ typedef struct tagOFNA {
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
 #define WM_CHAR 0x0102
+#define WM_LBUTTONDOWN 0x0201
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 
@@ -218,6 +219,7 @@ typedef struct tagOFNA {
 #define WAIT_FAILED 0xFFFFFFFF
 #define INFINITE 0xFFFFFFFF
 
+#define MK_LBUTTON 0x0001
 #define VK_LBUTTON 0x01
 #define VK_RBUTTON 0x02
 #define VK_RETURN 0x0D

@@ -63,10 +63,6 @@ PointerState queryPointer() {
     return state;
 }
 
-#ifndef WM_LBUTTONDOWN
-#define WM_LBUTTONDOWN 0x0201
-#endif
-
 // Every widget's button-press-event passes here; a first-button press on a window's client
 // area is posted to that window with its client position. Watching through an emission hook
 // keeps the whole of the input here, beside the polled state it completes.
@@ -80,7 +76,7 @@ gboolean buttonPressed(GSignalInvocationHint*, guint count, const GValue* values
         const NativeWindow* native = nativeOf(*window);
         if (!native || native->area != widget) continue;
         const LPARAM at = static_cast<LPARAM>((int(event->y) & 0xFFFF) << 16 | (int(event->x) & 0xFFFF));
-        postMessage(native->handle, WM_LBUTTONDOWN, 0x0001 /* MK_LBUTTON */, at);
+        postMessage(native->handle, WM_LBUTTONDOWN, MK_LBUTTON, at);
         break;
     }
     return TRUE;  // keep watching

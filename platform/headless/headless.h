@@ -16,11 +16,6 @@
 
 #include "platform/win_api.h"
 
-// The left button's press message, which the Linux stand-in of the Windows API does not name.
-#ifndef WM_LBUTTONDOWN
-#define WM_LBUTTONDOWN 0x0201
-#endif
-
 namespace headless {
 
 constexpr int clientOriginX = 100;

@@ -181,7 +181,7 @@ bool pressLeftButton(HWND window) {
     state().keys[VK_LBUTTON] = true;
     const LPARAM at = static_cast<LPARAM>(((state().cursor.y - origin.y) & 0xFFFF) << 16 |
                                           ((state().cursor.x - origin.x) & 0xFFFF));
-    return PostMessageA(window, WM_LBUTTONDOWN, 0x0001 /* MK_LBUTTON */, at) == TRUE;
+    return PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, at) == TRUE;
 }
 void setKeyDown(int virtualKey, bool down) {
     if (virtualKey >= 0 && virtualKey < 256) state().keys[virtualKey] = down;
