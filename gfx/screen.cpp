@@ -2,6 +2,7 @@
 #include "gfx/screen.h"
 
 #include "gfx/text_image.h"
+#include "gfx/title_row.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ void composeScreen(Surface& target, const ScreenImages& images, const ScreenView
         SpriteRect rect{0, 0, 150, 150};
         target.copyFrom(*images.metronome, 225, 80, rect);
     }
-    drawWhole(target, view.title, 7, 39);
+    drawWhole(target, view.title, titleLeft, titleTop);
     drawWhole(target, view.notation, 10, 290);
     if (view.markStep && images.rhythmNotes) {
         // A copy of the glyph's rectangle goes to the copy: a step below the eighth row lies
