@@ -35,7 +35,8 @@ FIXED_SIZES = {
     "rhythmNotes": (180, 40), "playlistbuttons": (84, 16),
 }
 LABELS = ["pausedLabel", "playingLabel", "stoppedLabel"]
-ALL_IMAGES = list(FIXED_SIZES) + LABELS + ["kvbanner"]
+BANNERS = ["kvbanner", "hiddenNotesBanner"]
+ALL_IMAGES = list(FIXED_SIZES) + LABELS + BANNERS
 
 
 def read_bmp(name):
@@ -84,10 +85,11 @@ def check_images():
         a = img[name]
         if a is not None and not (a.shape[1] <= 177 and 12 <= a.shape[0] <= 20):
             fail("images/%s.bmp: %d x %d, want at most 177 wide and about 16 high" % (name, a.shape[1], a.shape[0]))
-    if img["kvbanner"] is not None:
-        bh, bw = img["kvbanner"].shape[:2]
-        if bw > 470 or bh > 110:
-            fail("images/kvbanner.bmp: %d x %d exceeds 470 x 110" % (bw, bh))
+    for name in BANNERS:
+        if img[name] is not None:
+            bh, bw = img[name].shape[:2]
+            if bw > 470 or bh > 110:
+                fail("images/%s.bmp: %d x %d exceeds 470 x 110" % (name, bw, bh))
     if any(v is None for v in img.values()):
         return
 
