@@ -61,8 +61,9 @@ std::string printable(std::string_view text) {
 std::string formatProblem(const Problem& problem) {
     std::string line = printable(problem.path);
     if (problem.line > 0) {
-        line += ":" + std::to_string(problem.line);
-        if (problem.column > 0) line += ":" + std::to_string(problem.column);
+        // Appended piece by piece: GCC 12 warns (-Wrestrict) about ":" + std::to_string().
+        line.append(":").append(std::to_string(problem.line));
+        if (problem.column > 0) line.append(":").append(std::to_string(problem.column));
     }
     line += problem.severity == Severity::Error ? ": error: " : ": warning: ";
     line += printable(problem.text);
