@@ -121,7 +121,7 @@ missing=$(comm -23 "$work/data.txt" "$work/package.txt")
 for file in ./usr/bin/tabladex ./usr/share/applications/tabladex.desktop \
   ./usr/share/metainfo/org.tabladex.Tabladex.metainfo.xml ./usr/share/doc/tabladex/copyright \
   ./usr/share/icons/hicolor/48x48/apps/tabladex.png ./usr/share/mime/packages/tabladex.xml \
-  ./usr/bin/tabladex-render ./usr/bin/tabladex-check; do
+  ./usr/bin/tabladex-render ./usr/bin/tabladex-check ./usr/share/doc/tabladex/docs/timing.md; do
   grep -qxF "$file" "$work/package.txt" || fail "not in the package: $file"
 done
 step "$(basename "$package"): $(dpkg-deb -c "$package" | grep -vc '/$') files, every data file in it"
