@@ -74,6 +74,7 @@ public:
     std::vector<std::unique_ptr<ChannelGroupImpl>> groups;
     std::vector<std::unique_ptr<SoundImpl>> sounds;
     double virtualTime = 0.0;  // offline output's clock
+    std::atomic<double> offlineDeviceLatency{0.0};
     double nextStartAge = 0.0;  // producer thread only: see stampNextStart
 };
 
@@ -322,6 +323,16 @@ int outputLatencyFrames(const System* system) {
     const SystemImpl* self = impl(system);
     return self->mixer ? self->mixer->config().latencyFrames : 0;
 }
+
+double heardDelay(const System* system) {
+    const SystemImpl* self = impl(system);
+    if (!self->initialized) return 0.0;
+    const MixerConfig& config = self->mixer->config();
+    const double device = self->output ? self->output->deviceLatency() : self->offlineDeviceLatency.load();
+    return static_cast<double>(config.latencyFrames) / config.sampleRate + device;
+}
+
+void offlineSetDeviceLatency(System* system, double seconds) { impl(system)->offlineDeviceLatency.store(seconds); }
 
 void stampNextStart(System* system, double secondsAgo) {
     if (system) impl(system)->nextStartAge = secondsAgo;

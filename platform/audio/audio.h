@@ -179,6 +179,17 @@ void stampNextStart(System* system, double secondsAgo);
 using ClockFunction = double (*)();
 void setClock(ClockFunction now);
 
+// Seconds from a play request's stamp to the moment its first frame is heard: the constant
+// latency below (outputLatencyFrames) plus the latency the output reports now for what it
+// has taken from the mixer (the sound server's stream latency, the sink's own included; the
+// queue of SDL, waveOut or WASAPI and the device's position; nothing for the silent output,
+// and for the offline output what offlineSetDeviceLatency set, 0 at first). It moves slowly
+// as the device reports; a screen that shows each stroke when it is heard adds it to the
+// stroke's due time. Any thread; lock-free.
+double heardDelay(const System* system);
+// Offline output: the latency heardDelay adds for the device, as a test sets it.
+void offlineSetDeviceLatency(System* system, double seconds);
+
 // ---------------------------------------------------------------------------------------
 // Test-facing inspection and switches (main or test thread).
 

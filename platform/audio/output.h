@@ -34,6 +34,10 @@ public:
     virtual Result start() = 0;
     virtual void stop() = 0;
     virtual DeviceStatus status() const { return DeviceStatus{}; }
+    // Seconds from the moment a block is asked for to the moment its first frame is heard,
+    // as the device last reported it (0 where nothing is queued beyond the block). Any
+    // thread; lock-free.
+    virtual double deviceLatency() const { return 0.0; }
 };
 
 // The platform's sound device (on Linux a sound server, else SDL2; waveOut on Windows), asked
