@@ -40,12 +40,28 @@ public:
     virtual double deviceLatency() const { return 0.0; }
 };
 
-// The platform's sound device (on Linux a sound server, else SDL2; waveOut on Windows), asked
+// The platform's sound device (on Linux a sound server, else SDL2; on Windows WASAPI, else
+// waveOut), asked
 // for float stereo at rate with blocks of blockFrames (a device may choose longer blocks);
 // null when there is no device to open.
 std::unique_ptr<Output> openDeviceOutput(RenderTarget target, int rate, int blockFrames);
 
-#ifndef _WIN32
+#ifdef _WIN32
+// openDeviceOutput on Windows opens WASAPI and, where WASAPI cannot start, waveOut. The
+// environment variable TABLADEX_WINDOWS_AUDIO=waveout (read at each open) skips WASAPI, for
+// a machine whose WASAPI misbehaves and for the tests of the fallback.
+//
+// WASAPI: the default endpoint in shared mode, float stereo at its mix format's rate, event
+// driven, about 60 ms queued, blocks of at least 512 frames (blockFrames when longer); null
+// when it cannot start. Its COM objects live on its own thread, whatever the caller's apartment.
+std::unique_ptr<Output> openWasapiOutput(RenderTarget target, int blockFrames);
+// waveOut: the default device at rate, a ring of about 120 ms in blocks of at least 512
+// frames; null when no wave device opens.
+std::unique_ptr<Output> openWaveOutOutput(RenderTarget target, int rate, int blockFrames);
+// Which API the last openDeviceOutput of the process opened: "WASAPI", "waveOut", or "" when
+// neither did. Any thread.
+const char* deviceApi();
+#else
 // A PulseAudio (or PipeWire) server's default sink, with 25 ms of latency, topped up a
 // two blocks at a time; null when no server is reachable (none is ever started for it).
 std::unique_ptr<Output> openPulseOutput(RenderTarget target, int rate, int blockFrames);
@@ -56,6 +72,6 @@ std::unique_ptr<Output> openSdlOutput(RenderTarget target, int rate, int blockFr
 // Frees what SDL keeps for the calling thread (its error text): a thread of ours that called
 // SDL calls it before it ends.
 void releaseSdlThreadState();
-#endif
+#endif  // _WIN32
 
 }  // namespace audio

@@ -10,6 +10,10 @@
 // A device that goes away (unplugged, its driver gone: waveOutWrite fails, or no buffer
 // comes back for a second) is closed; the thread keeps the mix going on the steady clock
 // (device_gap.h) and opens the default device again with a back-off, starting the ring anew.
+//
+// Windows Vista and later play waveOut through the same engine as WASAPI, which
+// openDeviceOutput (output_wasapi.cpp) tries first; this output is the fallback where WASAPI
+// cannot start.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -58,6 +62,7 @@ public:
     int sampleRate() const override { return rate_; }
     int blockFrames() const override { return blockFrames_; }
     DeviceStatus status() const override { return health_.status(); }
+    double deviceLatency() const override { return latency_.load(std::memory_order_relaxed); }
 
     Result start() override {
         if (!device_) return ErrOutputInit;
@@ -166,6 +171,27 @@ private:
         OutputDebugStringA(line);
     }
 
+    // The time until the next block written is heard: the frames written ahead of it less the
+    // device's position, or, where the device reports none, the ring's buffers still queued.
+    // Smoothed, since each figure is read at a wake that comes anywhere within a block.
+    void measureLatency() {
+        std::int64_t queued = 0;
+        for (int i = 0; i < buffers_; ++i) {
+            if (!(static_cast<volatile DWORD&>(headers_[i].dwFlags) & WHDR_DONE)) queued += blockFrames_;
+        }
+        MMTIME position{};
+        position.wType = TIME_SAMPLES;
+        if (waveOutGetPosition(device_, &position, sizeof position) == MMSYSERR_NOERROR &&
+            position.wType == TIME_SAMPLES) {
+            // The position is 32 bits wide and wraps; what is queued is far less.
+            const auto ahead = static_cast<DWORD>(static_cast<DWORD>(written_.load()) - position.u.sample);
+            if (ahead <= static_cast<DWORD>(buffers_ * blockFrames_)) queued = ahead;
+        }
+        const double latency = static_cast<double>(queued) / rate_;
+        const double last = latency_.load(std::memory_order_relaxed);
+        latency_.store(last == 0.0 ? latency : last + 0.05 * (latency - last), std::memory_order_relaxed);
+    }
+
     void run() {
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
         DWORD lastBack = GetTickCount();
@@ -182,6 +208,7 @@ private:
                 WAVEHDR& header = headers_[next_];
                 const DWORD flags = static_cast<volatile DWORD&>(header.dwFlags);
                 if (!(flags & WHDR_DONE)) break;
+                if (refilled == 0) measureLatency();
                 header.dwFlags = flags & ~static_cast<DWORD>(WHDR_DONE);
                 target_.render(target_.user, reinterpret_cast<float*>(header.lpData), blockFrames_, clockNow());
                 if (waveOutWrite(device_, &header, sizeof header) != MMSYSERR_NOERROR) {
@@ -209,6 +236,7 @@ private:
         if (now >= gap_.nextTry()) {
             if (openDevice() && fillRing()) {
                 if (target_.restart) target_.restart(target_.user);
+                latency_.store(0.0, std::memory_order_relaxed);
                 health_.restored();
                 return;
             }
@@ -235,11 +263,12 @@ private:
     std::atomic<bool> running_{false};
     bool timerPeriodSet_ = false;
     std::atomic<std::int64_t> written_{0};  // frames handed to the device
+    std::atomic<double> latency_{0.0};
 };
 
 }  // namespace
 
-std::unique_ptr<Output> openDeviceOutput(RenderTarget target, int rate, int blockFrames) {
+std::unique_ptr<Output> openWaveOutOutput(RenderTarget target, int rate, int blockFrames) {
     auto output = std::make_unique<WaveOutOutput>(target, rate, blockFrames);
     if (!output->open()) return nullptr;
     return output;
