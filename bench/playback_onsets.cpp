@@ -6,22 +6,31 @@
 //   silent  the silent output, paced by the steady clock, capturing what it renders;
 //   server  the device output through a real sound server: a private PulseAudio server that
 //           the benchmark starts with a null sink, the audio library's own output to it, and
-//           the sink's monitor recorded with parec. Skipped, with a note, when pulseaudio, parec or
-//           pactl is missing.
+//           the sink's monitor recorded in this process through libpulse, with the time each
+//           frame is heard. Skipped, with a note, when pulseaudio, parec or pactl is missing.
 // Each path runs on a quiet machine and again while the benchmark keeps every core busy with
 // two spinning processes per core at normal priority. For each run it prints the error of
 // every inter-onset interval against the step time in frames (median, p99, max), the drift
 // after the run (the last onset's time minus its ideal time, both counted from the first
 // onset), late starts (steps the thread woke too late for, and starts the mixer could not
 // place), underruns the server logged and gaps (stretches of digital silence) in the
-// recording, the output's latency, and the process's CPU time per second of playing.
+// recording, the output's latency, and the process's CPU time per second of playing. On the
+// server it also prints what the learner waits for and what the screen relies on: Play to the
+// first stroke heard (from the play call to the first onset in the sink's monitor), and the
+// heardDelay the library reports against the measured time from a stroke's stamp (its due
+// time) to its onset.
 // --restart kills the server a while into a server run and starts it again a second later:
 // how long until the output plays on it and the first stroke is heard, and the timing after.
-// --server-only skips the silent output; --keep keeps the recordings and the server's log; --soak plays 10 minutes on the server path, quiet,
-// instead of the four runs. The last line is
+// --server-only skips the silent output; --keep keeps the server's log; --soak plays 10
+// minutes (or --seconds N) on the server path with every core busy, instead of the four runs.
+// The last line is
 //   RESULT p99_frames=... max_frames=... drift_ms=... loaded_p99_frames=...
 //          loaded_drift_ms=... server_p99_frames=... server_underruns=... latency_ms=...
-// (the figures without "server" or "latency" in their names are on the silent output).
+//          first_heard_ms=... heard_delay_ms=... stamp_to_onset_ms=...
+// (the figures without "server", "latency", "heard" or "onset" in their names are on the
+// silent output), and after a soak
+//   RESULT soak_seconds=... underruns=... gaps=... p99_frames=... max_frames=...
+//          first_heard_ms=... heard_delay_ms=... stamp_to_onset_ms=...
 //
 // The pattern sounds every step with the half tek: the onset finder needs quiet before each
 // attack, and the half tek falls below its threshold within 51 ms, well inside a 125 ms step.
@@ -29,6 +38,7 @@
 //
 // Needs no display and no sound card.
 #include <fcntl.h>
+#include <pulse/pulseaudio.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -131,6 +141,11 @@ struct Run {
     double stampLatencyMs = 0.0;  // the audio library's constant latency for stamped starts
     double outputLatencyMs = 0.0; // the output's own buffering (as the server reports it)
     int underruns = -1;           // logged by the server; -1 without one
+    double playCalled = 0.0;      // steady seconds: the play call
+    double firstDue = 0.0;        // steady seconds: the first stroke's due time, its stamp
+    std::vector<double> heardDelays;  // audio::heardDelay, once a second while playing
+    // Steady seconds at which frame 0 of the stream is heard; NaN where unknown (silent).
+    double heardOrigin = std::nan("");
 };
 
 // Processes that spin at normal priority while they live: two per core keep every core busy.
@@ -157,17 +172,29 @@ private:
 };
 
 // Plays for the given time on the real playback thread and stops; halfway it calls midway.
+// Meanwhile it notes the first stroke's due time and samples the library's heardDelay.
 void play(TutorApp* app, double seconds, Run* run, const std::function<void()>& midway = {}) {
     using Clock = std::chrono::steady_clock;
     const double cpuBefore = processCpuSeconds();
     const auto started = Clock::now();
+    const auto end = started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const double before = app->stepClock.load();
+    run->playCalled = steadyNow();
     app->start();
-    if (midway) {
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds / 2));
-        midway();
+    // The timeline moves one step on once the first stroke is handed over: due time + step.
+    while (app->stepClock.load() == before && Clock::now() < started + std::chrono::seconds(1))
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    run->firstDue = app->stepClock.load() - stepSeconds;
+    bool halfway = !midway;
+    for (auto next = Clock::now(); next < end;) {
+        next = std::min(end, next + std::chrono::seconds(1));
+        std::this_thread::sleep_until(next);
+        run->heardDelays.push_back(audio::heardDelay(app->audioSystem));
+        if (!halfway && next >= started + (end - started) / 2) {
+            halfway = true;
+            midway();
+        }
     }
-    std::this_thread::sleep_until(started + std::chrono::duration_cast<Clock::duration>(
-                                                std::chrono::duration<double>(seconds)));
     const long passes = app->entries[0].repeatsDone.load();
     const long index = app->stepIndex.load();
     app->stop();
@@ -179,6 +206,120 @@ void play(TutorApp* app, double seconds, Run* run, const std::function<void()>& 
     run->stampLatencyMs =
         1000.0 * audio::outputLatencyFrames(app->audioSystem) / audio::outputSampleRate(app->audioSystem);
 }
+
+// The sink's monitor recorded in this process through libpulse, with the time each frame is
+// heard. After every read the server's timing says how old the next frame to read is (for a
+// monitor, negative while the sink has yet to play it), so frame n is heard at
+// origin + n / rate; the median origin over all reads is taken.
+class MonitorRecorder {
+public:
+    MonitorRecorder() = default;
+    MonitorRecorder(const MonitorRecorder&) = delete;
+    MonitorRecorder& operator=(const MonitorRecorder&) = delete;
+    ~MonitorRecorder() { stop(); }
+
+    bool start(double expectedSeconds) {
+        samples_.reserve(static_cast<std::size_t>(expectedSeconds * kRate) * 2);
+        loop_ = pa_threaded_mainloop_new();
+        if (!loop_) return false;
+        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "playback_onsets monitor");
+        if (!context_) return false;
+        pa_context_set_state_callback(context_, &MonitorRecorder::signal, this);
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
+        pa_threaded_mainloop_lock(loop_);
+        bool ok = pa_threaded_mainloop_start(loop_) >= 0;
+        while (ok && pa_context_get_state(context_) != PA_CONTEXT_READY) {
+            ok = PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
+            if (ok) pa_threaded_mainloop_wait(loop_);
+        }
+        if (ok) {
+            const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, 2};
+            stream_ = pa_stream_new(context_, "monitor", &format, nullptr);
+            ok = stream_ != nullptr;
+        }
+        if (ok) {
+            pa_buffer_attr attr{};
+            attr.maxlength = static_cast<uint32_t>(-1);
+            attr.fragsize = kRate / 100 * 2 * sizeof(float);  // 10 ms, as parec was asked
+            pa_stream_set_state_callback(stream_, &MonitorRecorder::signalStream, this);
+            pa_stream_set_read_callback(stream_, &MonitorRecorder::read, this);
+            const auto flags = static_cast<pa_stream_flags_t>(
+                PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+            ok = pa_stream_connect_record(stream_, "tabla.monitor", &attr, flags) >= 0;
+        }
+        while (ok && pa_stream_get_state(stream_) != PA_STREAM_READY) {
+            ok = PA_STREAM_IS_GOOD(pa_stream_get_state(stream_));
+            if (ok) pa_threaded_mainloop_wait(loop_);
+        }
+        pa_threaded_mainloop_unlock(loop_);
+        return ok;
+    }
+
+    void stop() {
+        if (!loop_) return;
+        pa_threaded_mainloop_lock(loop_);
+        if (stream_) {
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+            stream_ = nullptr;
+        }
+        if (context_) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+            context_ = nullptr;
+        }
+        pa_threaded_mainloop_unlock(loop_);
+        pa_threaded_mainloop_stop(loop_);
+        pa_threaded_mainloop_free(loop_);
+        loop_ = nullptr;
+    }
+
+    // After stop: what was recorded, and the steady time its frame 0 was heard (NaN unknown).
+    std::vector<float> takeSamples() { return std::move(samples_); }
+    double heardOrigin() {
+        if (origins_.empty()) return std::nan("");
+        std::sort(origins_.begin(), origins_.end());
+        return origins_[origins_.size() / 2];
+    }
+
+private:
+    static constexpr uint32_t kRate = 48000;
+
+    static void signal(pa_context*, void* user) {
+        pa_threaded_mainloop_signal(static_cast<MonitorRecorder*>(user)->loop_, 0);
+    }
+    static void signalStream(pa_stream*, void* user) {
+        pa_threaded_mainloop_signal(static_cast<MonitorRecorder*>(user)->loop_, 0);
+    }
+    static void read(pa_stream* stream, std::size_t, void* user) {
+        auto* self = static_cast<MonitorRecorder*>(user);
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
+            const std::size_t count = bytes / sizeof(float);
+            if (data) {
+                const auto* floats = static_cast<const float*>(data);
+                self->samples_.insert(self->samples_.end(), floats, floats + count);
+            } else {
+                self->samples_.insert(self->samples_.end(), count, 0.0f);  // a hole: nothing played
+            }
+            pa_stream_drop(stream);
+        }
+        pa_usec_t usec = 0;
+        int negative = 0;
+        if (pa_stream_get_latency(stream, &usec, &negative) == 0) {
+            const double age = (negative ? -1e-6 : 1e-6) * static_cast<double>(usec);
+            const double frames = static_cast<double>(self->samples_.size() / 2);
+            self->origins_.push_back(steadyNow() - age - frames / kRate);
+        }
+    }
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::vector<float> samples_;   // the loop's thread while it runs
+    std::vector<double> origins_;  // likewise
+};
 
 bool runSilent(double seconds, Run* run) {
     audio::setDefaultOutput(audio::OutputKind::Silent);
@@ -199,12 +340,14 @@ bool runSilent(double seconds, Run* run) {
     return true;
 }
 
-bool runServer(double seconds, const sound_server::Server& server, const std::filesystem::path& recording,
-               Run* run) {
+bool runServer(double seconds, const sound_server::Server& server, Run* run) {
     // The recorder comes first: a null sink with nothing connected idles on a long timer, and
     // a low-latency stream on its monitor wakes it up, as a real device would be.
-    sound_server::Recorder recorder;
-    recorder.start(recording);
+    MonitorRecorder recorder;
+    if (!recorder.start(seconds + 5.0)) {
+        std::fprintf(stderr, "playback_onsets: the sink's monitor could not be recorded\n");
+        return false;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     unsetenv("SDL_AUDIODRIVER");  // the program's own choice of device: the server
     audio::setDefaultOutput(audio::OutputKind::Device);
@@ -228,7 +371,8 @@ bool runServer(double seconds, const sound_server::Server& server, const std::fi
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     recorder.stop();
     if (!opened) return false;
-    run->stream = recorder.samples();
+    run->stream = recorder.takeSamples();
+    run->heardOrigin = recorder.heardOrigin();
     return !run->stream.empty();
 }
 
@@ -304,7 +448,17 @@ struct Figures {
     double max = 0.0;
     double driftMs = 0.0;
     long gaps = 0;           // stretches of digital silence between the first and last onset
+    // Where the stream's heard times are known (the server): from the play call to the first
+    // onset, and the median time from a stroke's stamp to its onset; NaN elsewhere.
+    double firstHeardMs = std::nan("");
+    double stampToOnsetMs = std::nan("");
 };
+
+double median(std::vector<double> values) {
+    if (values.empty()) return std::nan("");
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
 // Onset timing in the run's stream.
 Figures measure(const Run& run) {
@@ -337,6 +491,20 @@ Figures measure(const Run& run) {
         silent = zero ? silent + 1 : 0;
         if (silent == gapFrames) ++figures.gaps;
     }
+    if (!std::isnan(run.heardOrigin)) {
+        const auto heardAt = [&](std::size_t frame) { return run.heardOrigin + static_cast<double>(frame) / run.rate; };
+        figures.firstHeardMs = 1000.0 * (heardAt(onsets.front()) - run.playCalled);
+        // Each onset belongs to the stroke due nearest its time less the reported delay, so a
+        // stroke lost in a dropout does not shift the others; one the thread had to sound late
+        // moves the ones after it, which the median rides out.
+        const double reported = median(run.heardDelays);
+        std::vector<double> delays;
+        for (const std::size_t onset : onsets) {
+            const double steps = std::round((heardAt(onset) - reported - run.firstDue) / stepSeconds);
+            delays.push_back(heardAt(onset) - (run.firstDue + steps * stepSeconds));
+        }
+        figures.stampToOnsetMs = 1000.0 * median(delays);
+    }
     return figures;
 }
 
@@ -354,6 +522,12 @@ void print(const char* name, const Run& run, const Figures& f) {
     if (run.outputLatencyMs > 0.0) std::printf(", output (server-reported) %.1f ms", run.outputLatencyMs);
     std::printf("\n  process CPU: %.2f s for %.2f s of playing = %.1f %%\n", run.cpuSeconds,
                 run.playedSeconds, 100.0 * run.cpuSeconds / run.playedSeconds);
+    if (!std::isnan(f.firstHeardMs)) {
+        const auto [low, high] = std::minmax_element(run.heardDelays.begin(), run.heardDelays.end());
+        std::printf("  Play to the first stroke heard: %.1f ms\n", f.firstHeardMs);
+        std::printf("  heard delay: library reports %.1f ms (%.1f .. %.1f), measured stamp to onset %.1f ms\n",
+                    1000.0 * median(run.heardDelays), 1000.0 * *low, 1000.0 * *high, f.stampToOnsetMs);
+    }
 }
 
 }  // namespace
@@ -361,12 +535,14 @@ void print(const char* name, const Run& run, const Figures& f) {
 int main(int argc, char** argv) {
     double seconds = 30.0;
     bool soak = false;
+    bool secondsGiven = false;
     bool serverOnly = false;
     bool keep = false;
     bool restartOnly = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
+            secondsGiven = true;
         } else if (std::strcmp(argv[i], "--keep") == 0) {
             keep = true;
         } else if (std::strcmp(argv[i], "--server-only") == 0) {
@@ -375,12 +551,12 @@ int main(int argc, char** argv) {
             restartOnly = true;
         } else if (std::strcmp(argv[i], "--soak") == 0) {
             soak = true;
-            seconds = 600.0;
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds N | --soak] [--server-only] [--restart] [--keep]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds N] [--soak] [--server-only] [--restart] [--keep]\n", argv[0]);
             return 2;
         }
     }
+    if (soak && !secondsGiven) seconds = 600.0;
     if (!(seconds >= 1.0)) {
         std::fprintf(stderr, "playback_onsets: --seconds needs at least 1\n");
         return 2;
@@ -442,12 +618,9 @@ int main(int argc, char** argv) {
     } else {
         sound_server::Server sound;
         if (check(sound.start(folder), "sound server start")) {
-            server.done = check(runServer(seconds, sound, folder / "quiet.raw", &server.run), "server");
-            if (!soak) {
-                Load busy(2 * cores);
-                serverLoaded.done =
-                    check(runServer(seconds, sound, folder / "loaded.raw", &serverLoaded.run), "loaded server");
-            }
+            if (!soak) server.done = check(runServer(seconds, sound, &server.run), "server");
+            Load busy(2 * cores);
+            serverLoaded.done = check(runServer(seconds, sound, &serverLoaded.run), "loaded server");
         }
     }
     for (Result* result : {&silent, &silentLoaded, &server, &serverLoaded})
@@ -459,12 +632,24 @@ int main(int argc, char** argv) {
         print("PulseAudio null sink, every core busy", serverLoaded.run, serverLoaded.figures);
     std::error_code ignored;
     if (status == 0 && !keep) std::filesystem::remove_all(folder, ignored);
-    else std::fprintf(stderr, "playback_onsets: recordings and the server log kept in %s\n", folder.c_str());
+    else std::fprintf(stderr, "playback_onsets: the server's log kept in %s\n", folder.c_str());
+
+    if (soak) {
+        const Run& run = serverLoaded.run;
+        const Figures& f = serverLoaded.figures;
+        std::printf("RESULT soak_seconds=%.0f underruns=%d gaps=%ld p99_frames=%.1f max_frames=%.1f "
+                    "first_heard_ms=%.1f heard_delay_ms=%.1f stamp_to_onset_ms=%.1f\n",
+                    run.playedSeconds, run.underruns, f.gaps, f.p99, f.max, f.firstHeardMs,
+                    1000.0 * median(run.heardDelays), f.stampToOnsetMs);
+        return status;
+    }
 
     std::printf("RESULT p99_frames=%.1f max_frames=%.1f drift_ms=%.3f loaded_p99_frames=%.1f "
-                "loaded_drift_ms=%.3f server_p99_frames=%.1f server_underruns=%d latency_ms=%.1f\n",
+                "loaded_drift_ms=%.3f server_p99_frames=%.1f server_underruns=%d latency_ms=%.1f "
+                "first_heard_ms=%.1f heard_delay_ms=%.1f stamp_to_onset_ms=%.1f\n",
                 silent.figures.p99, silent.figures.max, silent.figures.driftMs,
                 silentLoaded.figures.p99, silentLoaded.figures.driftMs, server.figures.p99,
-                server.run.underruns, server.run.outputLatencyMs);
+                server.run.underruns, server.run.outputLatencyMs, server.figures.firstHeardMs,
+                1000.0 * median(server.run.heardDelays), server.figures.stampToOnsetMs);
     return status;
 }
