@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config
   libgtk-3-dev libsdl2-dev libsndfile1-dev libsamplerate0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libx11-dev libxtst-dev xvfb xauth
+  libx11-dev libxtst-dev libxext-dev xvfb xauth
   # The desktop benchmarks (idle_cpu, startup) run the program beside a private sound
   # server, drive it with xdotool and watch its window with xev.
   pulseaudio pulseaudio-utils xdotool x11-utils
