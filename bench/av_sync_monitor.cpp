@@ -1,0 +1,219 @@
+// The in-process recorder of the sink's monitor, dated by the record stream's latency.
+#include "bench/av_sync_monitor.h"
+
+#include <pulse/pulseaudio.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+double monotonicSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(index, values.size() - 1)];
+}
+
+constexpr int channels = 2;
+
+}  // namespace
+
+MonitorRecorder::~MonitorRecorder() { stop(); }
+
+void MonitorRecorder::onState(pa_context*, void* self) {
+    pa_threaded_mainloop_signal(static_cast<MonitorRecorder*>(self)->loop_, 0);
+}
+
+void MonitorRecorder::onStreamState(pa_stream*, void* self) {
+    pa_threaded_mainloop_signal(static_cast<MonitorRecorder*>(self)->loop_, 0);
+}
+
+void MonitorRecorder::onRead(pa_stream* stream, std::size_t, void* self) {
+    auto* recorder = static_cast<MonitorRecorder*>(self);
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
+        // The latency is that of the fragment's first frame, taken before it is dropped.
+        pa_usec_t usec = 0;
+        int negative = 0;
+        const bool dated = pa_stream_get_latency(stream, &usec, &negative) == 0;
+        const double readAt = monotonicSeconds();
+        const std::size_t first = recorder->frames();
+        const std::size_t count = bytes / (channels * sizeof(float));
+        if (data) {
+            const auto* values = static_cast<const float*>(data);
+            recorder->samples_.insert(recorder->samples_.end(), values, values + count * channels);
+        } else {
+            // A hole: the server lost these frames; zeros keep the frame count true.
+            recorder->samples_.resize(recorder->samples_.size() + count * channels, 0.0f);
+            recorder->holeFrames_ += count;
+        }
+        if (dated) {
+            const double latency = (negative ? -1.0 : 1.0) * static_cast<double>(usec) * 1e-6;
+            recorder->anchors_.push_back(Anchor{first, count, readAt, latency});
+        }
+        pa_stream_drop(stream);
+    }
+}
+
+bool MonitorRecorder::start(const std::string& source, std::string* error) {
+    samples_.reserve(static_cast<std::size_t>(rate()) * channels * 120);
+    loop_ = pa_threaded_mainloop_new();
+    if (!loop_) {
+        *error = "no client main loop";
+        return false;
+    }
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "av_sync monitor");
+    pa_context_set_state_callback(context_, &MonitorRecorder::onState, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(loop_) < 0) {
+        *error = std::string("cannot connect to the sound server: ") + pa_strerror(pa_context_errno(context_));
+        return false;
+    }
+    pa_threaded_mainloop_lock(loop_);
+    for (;;) {
+        const pa_context_state_t state = pa_context_get_state(context_);
+        if (state == PA_CONTEXT_READY) break;
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            *error = std::string("the sound server refused: ") + pa_strerror(pa_context_errno(context_));
+            pa_threaded_mainloop_unlock(loop_);
+            return false;
+        }
+        pa_threaded_mainloop_wait(loop_);
+    }
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<uint32_t>(rate()), channels};
+    stream_ = pa_stream_new(context_, "av_sync monitor", &spec, nullptr);
+    pa_stream_set_state_callback(stream_, &MonitorRecorder::onStreamState, this);
+    pa_stream_set_read_callback(stream_, &MonitorRecorder::onRead, this);
+    // Small fragments, so each is taken soon after the server has it; the latency of each
+    // is still what dates it, however late it is taken.
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<uint32_t>(-1);
+    attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(5000, &spec));
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                                      PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream_, source.c_str(), &attributes, flags) < 0) {
+        *error = std::string("cannot record ") + source + ": " + pa_strerror(pa_context_errno(context_));
+        pa_threaded_mainloop_unlock(loop_);
+        return false;
+    }
+    for (;;) {
+        const pa_stream_state_t state = pa_stream_get_state(stream_);
+        if (state == PA_STREAM_READY) break;
+        if (!PA_STREAM_IS_GOOD(state)) {
+            *error = std::string("cannot record ") + source + ": " + pa_strerror(pa_context_errno(context_));
+            pa_threaded_mainloop_unlock(loop_);
+            return false;
+        }
+        pa_threaded_mainloop_wait(loop_);
+    }
+    pa_threaded_mainloop_unlock(loop_);
+    return true;
+}
+
+bool MonitorRecorder::waitSteady(double timeoutSeconds) {
+    const double until = monotonicSeconds() + timeoutSeconds;
+    while (monotonicSeconds() < until) {
+        std::vector<double> recent;
+        pa_threaded_mainloop_lock(loop_);  // the fragments are taken with the lock held
+        const double since = monotonicSeconds() - 1.0;
+        for (auto anchor = anchors_.rbegin(); anchor != anchors_.rend() && anchor->readAt > since; ++anchor)
+            recent.push_back(anchor->readAt - anchor->latency - static_cast<double>(anchor->frame) / rate());
+        const bool recording = !anchors_.empty() && anchors_.front().readAt < since;
+        pa_threaded_mainloop_unlock(loop_);
+        if (recording && recent.size() >= 50) {
+            const double middle = percentile(recent, 0.5);
+            const auto [low, high] = std::minmax_element(recent.begin(), recent.end());
+            if (middle - *low < 0.0005 && *high - middle < 0.0005) return true;
+        }
+        struct timespec pause{0, 50000000};
+        nanosleep(&pause, nullptr);
+    }
+    return false;
+}
+
+void MonitorRecorder::stop() {
+    if (!loop_) return;
+    pa_threaded_mainloop_lock(loop_);
+    if (stream_) {
+        pa_stream_disconnect(stream_);
+        pa_stream_unref(stream_);
+        stream_ = nullptr;
+    }
+    if (context_) {
+        pa_context_disconnect(context_);
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    pa_threaded_mainloop_unlock(loop_);
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+    loop_ = nullptr;
+    calibrate();
+}
+
+double MonitorRecorder::playedAt(double frame) const {
+    if (anchors_.empty()) return 0.0;
+    // The last fragment starting at or before the frame dates it.
+    const auto after = std::upper_bound(anchors_.begin(), anchors_.end(), frame,
+                                        [](double f, const Anchor& anchor) { return f < static_cast<double>(anchor.frame); });
+    const std::size_t index = after == anchors_.begin() ? 0 : static_cast<std::size_t>(after - anchors_.begin()) - 1;
+    return localOffsets_[index] + frame / rate();
+}
+
+void MonitorRecorder::calibrate() {
+    Calibration result;
+    result.holeFrames = holeFrames_;
+    result.anchors = anchors_.size();
+    localOffsets_.clear();
+    if (anchors_.empty()) {
+        calibration_ = result;
+        return;
+    }
+    std::vector<double> offsets, latencies, arrivals, noise;
+    for (const Anchor& anchor : anchors_) {
+        const double played = anchor.readAt - anchor.latency;
+        offsets.push_back(played - static_cast<double>(anchor.frame) / rate());
+        latencies.push_back(1000.0 * anchor.latency);
+    }
+    constexpr std::size_t around = 32;
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        const std::size_t first = i > around ? i - around : 0;
+        const std::size_t last = std::min(offsets.size(), i + around + 1);
+        localOffsets_.push_back(
+            percentile(std::vector<double>(offsets.begin() + static_cast<std::ptrdiff_t>(first),
+                                           offsets.begin() + static_cast<std::ptrdiff_t>(last)),
+                       0.5));
+        noise.push_back(1000.0 * (offsets[i] - localOffsets_[i]));
+        const Anchor& anchor = anchors_[i];
+        arrivals.push_back(1000.0 * (anchor.readAt - (localOffsets_[i] + static_cast<double>(
+                                                                              anchor.frame + anchor.frames - 1) /
+                                                                              rate())));
+    }
+    // A step: the local median moves by 1 ms or more from one fragment to the next (the
+    // sink's clock and ours drift apart by well under a millisecond a second, smoothly).
+    for (std::size_t i = 1; i < localOffsets_.size(); ++i) {
+        const double move = 1000.0 * std::fabs(localOffsets_[i] - localOffsets_[i - 1]);
+        if (move >= 1.0) {
+            ++result.steps;
+            result.largestStepMs = std::max(result.largestStepMs, move);
+            result.lastStepFrame = static_cast<double>(anchors_[i].frame);
+        }
+    }
+    result.spreadP5Ms = percentile(noise, 0.05);
+    result.spreadP95Ms = percentile(noise, 0.95);
+    result.latencyMinMs = percentile(latencies, 0.0);
+    result.latencyMedianMs = percentile(latencies, 0.5);
+    result.latencyMaxMs = percentile(latencies, 1.0);
+    result.arrivalMedianMs = percentile(arrivals, 0.5);
+    calibration_ = result;
+}

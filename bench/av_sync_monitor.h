@@ -1,0 +1,92 @@
+// av_sync_monitor.h - records a sound server's source (the null sink's monitor) inside this
+// process, and dates the recording on CLOCK_MONOTONIC as the moments the sink played it.
+//
+// Dating: each time a fragment is taken from the record stream, pa_stream_get_latency is
+// asked at that instant. For a stream on a monitor it says how long ago the sink played the
+// fragment's first frame (negative while the sink's clock has not reached it yet: a sink
+// renders ahead of its clock), so that frame left the sink at now - latency. Every fragment
+// gives one such anchor: its offset is its played time minus frame / rate. A null sink runs
+// on the same monotonic clock, so the offsets agree up to the stream's timing noise, except
+// where the recording's clock steps: when a stream starts on the sink, the sink changes its
+// latency and rewinds, and the monitor's frames before and after lie a step apart. A frame
+// is therefore dated by the median offset of the 65 anchors around it (about 0.3 s), and
+// calibration() reports the noise, the steps, and how long after its playing a frame
+// reached this process (the recording path's own latency).
+//
+// Threads: start and stop on one controlling thread; the fragments are taken on the
+// client library's own thread. The results are read after stop.
+// Ownership: the recorder owns its client library objects and its recording.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+struct pa_threaded_mainloop;
+struct pa_context;
+struct pa_stream;
+
+class MonitorRecorder {
+public:
+    struct Calibration {
+        std::size_t anchors = 0;          // fragments dated
+        double spreadP5Ms = 0.0;          // anchors' offsets against their local median,
+        double spreadP95Ms = 0.0;         //   5th and 95th percentile
+        int steps = 0;                    // places where the local median moves by 1 ms or more
+        double largestStepMs = 0.0;       //   and the largest such move
+        double lastStepFrame = -1.0;      //   and the frame of the last one (-1: none)
+        double latencyMinMs = 0.0;        // the record stream's latency at each fragment
+        double latencyMedianMs = 0.0;     //   (playing to being read here; negative: read
+        double latencyMaxMs = 0.0;        //   before the sink's clock reached it)
+        double arrivalMedianMs = 0.0;     // a fragment's last frame played to its arrival
+        std::size_t holeFrames = 0;       // frames the server dropped (filled with zeros)
+    };
+
+    MonitorRecorder() = default;
+    MonitorRecorder(const MonitorRecorder&) = delete;
+    MonitorRecorder& operator=(const MonitorRecorder&) = delete;
+    ~MonitorRecorder();
+
+    // Connects to the server of the environment (PULSE_SERVER) and records the source, as
+    // 48 kHz stereo float in fragments of about 5 ms. Blocks until the stream records; false
+    // with a message when it cannot.
+    bool start(const std::string& source, std::string* error);
+    // Waits until the record stream's clock holds still: the offsets of the fragments of
+    // the last second within 0.5 ms of their median. A stream's timing glides for a while
+    // after the sink starts running. False when it did not within the timeout.
+    bool waitSteady(double timeoutSeconds);
+    // Ends the recording; the results below are valid after it.
+    void stop();
+
+    int rate() const { return 48000; }
+    const std::vector<float>& samples() const { return samples_; }  // interleaved stereo
+    std::size_t frames() const { return samples_.size() / 2; }
+    // The CLOCK_MONOTONIC second at which the sink played the given frame (after stop; 0
+    // when no fragment was dated).
+    double playedAt(double frame) const;
+    const Calibration& calibration() const { return calibration_; }
+
+    struct Anchor {
+        std::size_t frame;   // first frame of the fragment
+        std::size_t frames;  // its length
+        double readAt;       // when it was taken
+        double latency;      // the stream's latency then, in seconds, signed
+    };
+    // Every dated fragment, in order (after stop).
+    const std::vector<Anchor>& anchors() const { return anchors_; }
+
+private:
+    static void onState(pa_context* context, void* self);
+    static void onStreamState(pa_stream* stream, void* self);
+    static void onRead(pa_stream* stream, std::size_t bytes, void* self);
+    void calibrate();
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::vector<float> samples_;
+    std::vector<Anchor> anchors_;
+    std::size_t holeFrames_ = 0;
+    std::vector<double> localOffsets_;  // per anchor: the median offset around it, seconds
+    Calibration calibration_;
+};
