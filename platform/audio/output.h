@@ -52,8 +52,9 @@ std::unique_ptr<Output> openDeviceOutput(RenderTarget target, int rate, int bloc
 // a machine whose WASAPI misbehaves and for the tests of the fallback.
 //
 // WASAPI: the default endpoint in shared mode, float stereo at its mix format's rate, event
-// driven, about 60 ms queued, blocks of at least 512 frames (blockFrames when longer); null
-// when it cannot start. Its COM objects live on its own thread, whatever the caller's apartment.
+// driven, 60 ms queued (more, up to 200 ms, on a machine that lets the queue run dry), blocks
+// of at least 512 frames (blockFrames when longer); null when it cannot start. Its COM
+// objects live on its own thread, whatever the caller's apartment.
 std::unique_ptr<Output> openWasapiOutput(RenderTarget target, int blockFrames);
 // waveOut: the default device at rate, a ring of about 120 ms in blocks of at least 512
 // frames; null when no wave device opens.

@@ -7,9 +7,15 @@
 // the thread and waits for it to say whether the endpoint opened, and at which rate, so that
 // the caller can fall back to waveOut when it did not.
 //
-// The buffer is written in whole mixer blocks only, each as soon as there is room for it, so
-// that blocks are asked for one block apart as the engine plays them (the mixer's frame clock
-// maps times to frames by those requests). It starts full of silence for the same reason.
+// The buffer is written in whole mixer blocks only, each as soon as the queue has room for it,
+// so that blocks are asked for one block apart as the engine plays them (the mixer's frame
+// clock maps times to frames by those requests). The queue starts full of silence for the same
+// reason.
+//
+// The queue is kept at 60 ms at first. A queue found empty when the thread wakes (the thread
+// was held off longer than the queue lasts, on a loaded machine) has been heard as a gap, and
+// the queue is made 40 ms longer, up to 200 ms: a machine that cannot keep the thread on time
+// gets the depth it needs, at the cost of latency, which deviceLatency reports.
 //
 // A device that goes away (AUDCLNT_E_DEVICE_INVALIDATED, or any other failed call, or an
 // engine that stops signalling for a second) is released; the thread keeps the mix going on
@@ -21,6 +27,7 @@
 #include <mmdeviceapi.h>
 #include <mmreg.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <future>
@@ -35,10 +42,16 @@ namespace audio {
 
 namespace {
 
-// Audio kept queued in the engine's buffer: a few blocks, enough to ride out the scheduling
-// of a thread that the engine wakes every period (10 ms), and short enough that Play is heard
-// soon. A sound server behind the driver (Wine's PulseAudio driver) holds its own on top.
-constexpr double kBufferSeconds = 0.06;
+// Audio kept queued in the engine's buffer: at first a few blocks, enough to ride out the
+// scheduling of a thread that the engine wakes every period (10 ms), and short enough that
+// Play is heard soon; longer by a step after each time it ran dry, up to the buffer's length.
+// A sound server behind the driver (Wine's PulseAudio driver) holds its own on top.
+constexpr double kFirstQueueSeconds = 0.06;
+constexpr double kQueueStepSeconds = 0.04;
+constexpr double kBufferSeconds = 0.2;
+// The engine's first moments after a start, when a sound server behind it takes what is
+// queued at once, do not count as running dry.
+constexpr double kStartSeconds = 0.5;
 // As on waveOut: blocks of at least 512 frames, so that a playback thread woken late on the
 // system's coarse timer still makes its start's frame three blocks after the stamp.
 constexpr int kMinBlockFrames = 512;
@@ -205,6 +218,10 @@ private:
         if (hr == AUDCLNT_E_UNSUPPORTED_FORMAT && mixRate == rate_) hr = initialize(kAutoConvert);
         if (SUCCEEDED(hr)) hr = client_->GetBufferSize(&bufferFrames_);
         if (SUCCEEDED(hr) && bufferFrames_ < static_cast<UINT32>(2 * blockFrames_)) hr = E_FAIL;
+        if (SUCCEEDED(hr)) {
+            if (first) queueFrames_ = wholeBlocks(kFirstQueueSeconds);
+            queueFrames_ = std::min(queueFrames_, bufferFrames_ / blockFrames_ * blockFrames_);
+        }
         if (SUCCEEDED(hr)) hr = client_->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void**>(&render_));
         if (SUCCEEDED(hr)) hr = client_->SetEventHandle(event_);
         REFERENCE_TIME streamLatency = 0;
@@ -243,24 +260,34 @@ private:
         releaseCom(device_);
     }
 
-    // The buffer filled with whole blocks of silence, then the engine started.
+    // Frames in the whole blocks that last at least seconds (at least one block).
+    UINT32 wholeBlocks(double seconds) const {
+        const auto blocks = static_cast<UINT32>(seconds * rate_ / blockFrames_ + 0.999);
+        return (blocks > 0 ? blocks : 1) * static_cast<UINT32>(blockFrames_);
+    }
+
+    // The queue filled with silence, then the engine started.
     bool startDevice() {
-        const UINT32 blocks = bufferFrames_ / static_cast<UINT32>(blockFrames_);
         BYTE* data = nullptr;
-        if (FAILED(render_->GetBuffer(blocks * blockFrames_, &data))) return false;
-        if (FAILED(render_->ReleaseBuffer(blocks * blockFrames_, AUDCLNT_BUFFERFLAGS_SILENT))) return false;
-        written_ = static_cast<std::int64_t>(blocks) * blockFrames_;
+        if (FAILED(render_->GetBuffer(queueFrames_, &data))) return false;
+        if (FAILED(render_->ReleaseBuffer(queueFrames_, AUDCLNT_BUFFERFLAGS_SILENT))) return false;
+        written_ = queueFrames_;
+        startedAt_ = steadySeconds();
         return SUCCEEDED(client_->Start());
     }
 
-    // Renders a block into each block's room the engine has made.
+    // Renders a block into each block's room the queue has.
     HRESULT refill(bool* wrote) {
         UINT32 padding = 0;
         HRESULT hr = client_->GetCurrentPadding(&padding);
         if (FAILED(hr)) return hr;
-        if (bufferFrames_ - padding < static_cast<UINT32>(blockFrames_)) return S_OK;
+        if (padding == 0 && steadySeconds() - startedAt_ > kStartSeconds) {
+            queueFrames_ = std::min(queueFrames_ + wholeBlocks(kQueueStepSeconds), bufferFrames_ / blockFrames_ * blockFrames_);
+            ++ranDry_;
+        }
+        if (padding + blockFrames_ > queueFrames_) return S_OK;
         measureLatency(padding);
-        while (bufferFrames_ - padding >= static_cast<UINT32>(blockFrames_)) {
+        while (padding + blockFrames_ <= queueFrames_) {
             BYTE* data = nullptr;
             if (FAILED(hr = render_->GetBuffer(blockFrames_, &data))) return hr;
             target_.render(target_.user, reinterpret_cast<float*>(data), blockFrames_, clockNow());
@@ -325,9 +352,10 @@ private:
     void report() {
         char line[200];
         std::snprintf(line, sizeof line,
-                      "tabladex WASAPI: buffer of %u frames at %d Hz, blocks of %d; stream latency "
-                      "%.1f ms, device latency %.1f ms\n",
-                      bufferFrames_, rate_, blockFrames_, 1000.0 * streamLatency_, 1000.0 * latency_.load());
+                      "tabladex WASAPI: %u frames queued (of %u) at %d Hz in blocks of %d, ran dry %u "
+                      "times; stream latency %.1f ms, device latency %.1f ms\n",
+                      queueFrames_, bufferFrames_, rate_, blockFrames_, ranDry_, 1000.0 * streamLatency_,
+                      1000.0 * latency_.load());
         OutputDebugStringA(line);
     }
 
@@ -345,6 +373,9 @@ private:
     IAudioClock* clock_ = nullptr;
     UINT64 clockFrequency_ = 0;
     UINT32 bufferFrames_ = 0;
+    UINT32 queueFrames_ = 0;  // frames kept queued: whole blocks, at most bufferFrames_
+    unsigned ranDry_ = 0;
+    double startedAt_ = 0;  // steady seconds
     double streamLatency_ = 0.0;
     std::int64_t written_ = 0;  // frames handed to the engine since the stream started
     std::unique_ptr<DeviceGap> gap_;

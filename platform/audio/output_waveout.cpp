@@ -171,9 +171,11 @@ private:
         OutputDebugStringA(line);
     }
 
-    // The time until the next block written is heard: the frames written ahead of it less the
-    // device's position, or, where the device reports none, the ring's buffers still queued.
-    // Smoothed, since each figure is read at a wake that comes anywhere within a block.
+    // The time until the next block written is heard: the ring's buffers still queued, made
+    // exact within the one the device is playing by its position where the position falls
+    // inside that buffer (Wine's driver counts a buffer played once it has passed it on, which
+    // puts its position far ahead). Smoothed, since each figure is read at a wake that comes
+    // anywhere within a block.
     void measureLatency() {
         std::int64_t queued = 0;
         for (int i = 0; i < buffers_; ++i) {
@@ -181,13 +183,14 @@ private:
         }
         MMTIME position{};
         position.wType = TIME_SAMPLES;
+        std::int64_t ahead = queued - blockFrames_ / 2;
         if (waveOutGetPosition(device_, &position, sizeof position) == MMSYSERR_NOERROR &&
             position.wType == TIME_SAMPLES) {
             // The position is 32 bits wide and wraps; what is queued is far less.
-            const auto ahead = static_cast<DWORD>(static_cast<DWORD>(written_.load()) - position.u.sample);
-            if (ahead <= static_cast<DWORD>(buffers_ * blockFrames_)) queued = ahead;
+            const auto byPosition = static_cast<DWORD>(static_cast<DWORD>(written_.load()) - position.u.sample);
+            if (byPosition + blockFrames_ >= queued && byPosition <= queued) ahead = byPosition;
         }
-        const double latency = static_cast<double>(queued) / rate_;
+        const double latency = static_cast<double>(ahead) / rate_;
         const double last = latency_.load(std::memory_order_relaxed);
         latency_.store(last == 0.0 ? latency : last + 0.05 * (latency - last), std::memory_order_relaxed);
     }

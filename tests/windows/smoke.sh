@@ -8,6 +8,8 @@
 # Runs inside the session that tests/windows/wine_checks.sh starts (DISPLAY, WINEPREFIX,
 # PULSE_SERVER with a null sink named "tabladex"). Every step has its own time limit.
 # Usage: smoke.sh BUILD-FOLDER [seconds of play] [rhythm file name]
+# The sound goes through WASAPI, or through waveOut with TABLADEX_WINDOWS_AUDIO=waveout; the
+# output's report at exit must name the one expected.
 # TABLADEX_SMOKE_WINEDEBUG replaces the program's WINEDEBUG channels (e.g. add warn+pulse to
 # see the sound driver's underflows); a failed run leaves its take, the program's messages
 # and a screenshot in BUILD-FOLDER.
@@ -128,6 +130,10 @@ app_pid=""
 [ "$status" -eq 0 ] || fail "the program ended with exit code $status"
 step "Escape: the program ended with exit code 0"
 sed -n 's/.*OutputDebugStringA "\(.*\)\\n"$/\1/p' "$work/app.err" | sed 's/^/   /'
+api=WASAPI
+[ "${TABLADEX_WINDOWS_AUDIO:-}" = waveout ] && api=waveOut
+grep -q "OutputDebugStringA \"tabladex $api:" "$work/app.err" ||
+  fail "the program's sound did not go through $api"
 
 step "take of ${seconds} s+ at steps of ${step_seconds} s ($notation):"
 min_onsets=$(awk -v s="$seconds" -v t="$step_seconds" 'BEGIN { printf "%d", s / t / 4 }')
