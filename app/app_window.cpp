@@ -79,10 +79,10 @@ void AppWindow::setFrameRate(uint32_t framesPerSecond) {
     frameInterval = static_cast<float>(1.0 / framesPerSecond);
 }
 
-bool AppWindow::frameDue() {
+bool AppWindow::frameDue(bool now) {
     timer->tick();
     frameAccumulator += timer->elapsedF;
-    if (frameAccumulator > frameInterval) {
+    if (frameAccumulator > frameInterval || now) {
         frameTime = frameAccumulator;
         frameAccumulator = 0.0f;
         inputSnapshot.takeSnapshot();

@@ -58,7 +58,9 @@ public:
     bool registerWindowClass();
     bool createBackBuffer();
     void setFrameRate(uint32_t framesPerSecond);
-    bool frameDue();
+    // Whether a frame is due: a frame interval has passed since the last one, or `now` asks
+    // for one at once (the next frame of the grid then follows a whole interval later).
+    bool frameDue(bool now = false);
     // Whole milliseconds until frameDue can next report a frame (at least 1), for the loop
     // to wait that long when no message is waiting.
     DWORD millisecondsToFrame() const;

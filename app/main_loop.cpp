@@ -1,6 +1,8 @@
 // The program entry and its loop.
 #include "app/main_loop.h"
 
+#include <cmath>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -116,12 +118,15 @@ void runMainLoop() {
             DispatchMessageA(&msg);
             continue;
         }
-        if (!appWindow.frameDue()) {
-            // Nothing to do until a message or input arrives or the frame is due: sleep till
-            // then, or while the tutor is quiet until something happens.
-            MsgWaitForMultipleObjects(0, nullptr, FALSE,
-                                      quiet ? quietWaitMilliseconds : appWindow.millisecondsToFrame(),
-                                      QS_ALLINPUT);
+        // A step about to be heard is shown by a frame of its own, made when the sound
+        // comes out rather than at the next frame of the grid; the grid starts again there.
+        const double untilHeard = tutorApp->secondsUntilHeard();
+        if (!appWindow.frameDue(untilHeard <= 0.0)) {
+            // Nothing to do until a message or input arrives, a step is heard or the frame is
+            // due: sleep till then, or while the tutor is quiet until something happens.
+            DWORD wait = quiet ? quietWaitMilliseconds : appWindow.millisecondsToFrame();
+            if (untilHeard < wait / 1000.0) wait = static_cast<DWORD>(std::ceil(untilHeard * 1000.0));
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, wait < 1 ? 1 : wait, QS_ALLINPUT);
             continue;
         }
         // The frame's input and requests; then the screen, only when it shows something

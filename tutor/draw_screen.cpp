@@ -31,7 +31,7 @@ void TutorApp::advanceMetronome() {
         else if (tempo >= 90 && tempo < 120) flashFrames = 4;
         else flashFrames = 3;
     }
-    flashShown = playState == Playing && --flashFrames >= 0;
+    flashShown = shownState == Playing && --flashFrames >= 0;
 }
 
 void TutorApp::drawText(Surface& target, const char* text, int32_t x, int32_t y, bool large) const {
@@ -46,12 +46,13 @@ void TutorApp::drawScreen(Surface& target) {
     ScreenView view;
     view.flash = flashShown;
 
-    RhythmEntry* entry = current();
+    // Playback as it is heard: the entry, step and passes of the last step heard.
+    RhythmEntry* entry = shownEntry();
     if (rhythmLoaded && entry) {
         view.title = entry->titleImage;
         if (showNotes) view.notation = entry->notationImage;
-        if (showNotes && playState != Stopped && entry->playable()) {
-            int32_t last = stepIndex.load() - 1;
+        if (showNotes && shownState != Stopped && entry->playable()) {
+            int32_t last = shown.stepIndex - 1;
             if (last < 0 || last >= entry->stepCount) last = entry->stepCount - 1;
             view.markStep = true;
             view.markedStep = last;
@@ -60,9 +61,9 @@ void TutorApp::drawScreen(Surface& target) {
         if (entryCount > 1) {
             view.playlistButtons = true;
             // Only an entry that ends announces the next one.
-            const int64_t remaining = int64_t(entry->repeatCount) - entry->repeatsDone.load();
+            const int64_t remaining = int64_t(entry->repeatCount) - shown.repeatsDone;
             if (entry->repeatCount > 0 && remaining <= 4) {
-                int32_t following = currentEntry + 1 == entryCount ? 0 : currentEntry + 1;
+                int32_t following = shown.entry + 1 == entryCount ? 0 : shown.entry + 1;
                 view.notice = entries[following].title + " in " + std::to_string(remaining);
             }
         }
@@ -79,10 +80,10 @@ void TutorApp::drawScreen(Surface& target) {
     controlRects[VolumeKnob].top = view.volumeKnobRow;
     controlRects[VolumeKnob].bottom = view.volumeKnobRow + controls::knobHeight;
 
-    view.label = playState == Playing   ? StateLabel::Playing
-                 : playState == Paused  ? StateLabel::Paused
-                 : playState == Stopped ? StateLabel::Stopped
-                                        : StateLabel::None;
+    view.label = shownState == Playing   ? StateLabel::Playing
+                 : shownState == Paused  ? StateLabel::Paused
+                 : shownState == Stopped ? StateLabel::Stopped
+                                         : StateLabel::None;
     view.tempo = tempo;
     composeScreen(target, screenImages(), view);
 }

@@ -1,5 +1,7 @@
 // The tutor's work for one frame: the mouse on the nine on-screen controls, the load
 // requests of the File menu, the entry change, and the composition of the screen.
+#include <algorithm>
+
 #include "rhythm/rhythm_file.h"
 #include "tutor/tutor_app.h"
 
@@ -38,14 +40,49 @@ void TutorApp::update(float frameTime, const FrameInput& input, Surface& target)
     drawScreen(target);
 }
 
+void TutorApp::followHeard() {
+    const double now = stepTimer.seconds();
+    HeardStep step;
+    while (heardSteps.peek(&step) && step.heardAt <= now) {
+        heardSteps.pop(&step);
+        shown = ShownPosition{step.entry, step.stepIndex, step.repeatsDone};
+        if (step.beat) beatFlag.store(true);
+        if (playState == Playing) shownState = Playing;
+    }
+    // Nothing more will be heard: the screen shows where playback stands (a stop, an entry
+    // changed while not playing, a load).
+    if (!threadRunning.load() && !heardSteps.peek(&step)) {
+        const RhythmEntry* entry = current();
+        shown = ShownPosition{currentEntry, stepIndex.load(), entry ? entry->repeatsDone.load() : 0};
+        shownState = playState;
+    } else if (playState != Playing) {
+        shownState = playState;
+    }
+}
+
+double TutorApp::secondsUntilHeard() const {
+    HeardStep step;
+    if (!heardSteps.peek(&step)) return 1e9;
+    return std::max(0.0, step.heardAt - stepTimer.seconds());
+}
+
+void TutorApp::resetShown() {
+    HeardStep step;
+    while (heardSteps.pop(&step)) {
+    }
+    if (playState != Playing) shownState = playState;
+    const RhythmEntry* entry = current();
+    shown = ShownPosition{currentEntry, stepIndex.load(), entry ? entry->repeatsDone.load() : 0};
+}
+
 ScreenKey TutorApp::screenKey() const {
     ScreenKey key;
-    key.playState = playState;
-    key.stepIndex = stepIndex.load();
+    key.playState = shownState;
+    key.stepIndex = shown.stepIndex;
     key.tempo = tempo;
-    key.currentEntry = currentEntry;
+    key.currentEntry = shown.entry;
     key.entryCount = entryCount;
-    if (const RhythmEntry* entry = current()) key.repeatsDone = entry->repeatsDone.load();
+    key.repeatsDone = shown.repeatsDone;
     key.loads = loadCount;
     key.volume = volume.load();
     key.rhythmLoaded = rhythmLoaded;
@@ -55,9 +92,10 @@ ScreenKey TutorApp::screenKey() const {
 }
 
 bool TutorApp::quiet() const {
+    HeardStep step;
     return playState != Playing && !pausePressed && !tempoDragging && !volumeDragging &&
            !beatFlag.load() && !loadRhythmRequested && !loadPlaylistRequested &&
-           !advanceRequested.load() && !previousRequested.load();
+           !advanceRequested.load() && !previousRequested.load() && !heardSteps.peek(&step);
 }
 
 void TutorApp::updateState(float frameTime, const FrameInput& input) {
@@ -116,13 +154,16 @@ void TutorApp::updateState(float frameTime, const FrameInput& input) {
     if (loadRhythmRequested) {
         endPlaybackThread();
         loadRhythm();
+        resetShown();
         if (playState == Playing) start();
     }
     if (loadPlaylistRequested) {
         endPlaybackThread();
         loadPlaylist();
+        resetShown();
         if (playState == Playing) start();
     }
     if (advanceRequested.load() || previousRequested.load()) changeEntry();
+    followHeard();
     advanceMetronome();
 }

@@ -1,10 +1,10 @@
 // The playback thread and the transport. The thread keeps a timeline of due times, each
 // step one step time after the previous one, and sleeps until the next step is due; it
 // sounds each step stamped with its due time (so a late wake-up still lands on the step's
-// frame), raises the beat flag on every beat, counts passes and asks for the next entry
-// shortly before the next entry's first step is due. The transport runs on the main thread
-// and starts, pauses, stops and changes entries; it wakes the sleeping thread at once and
-// changes what the thread reads only after the thread has ended.
+// frame), hands the step to the screen with the time it will be heard, counts passes and
+// asks for the next entry shortly before the next entry's first step is due. The transport
+// runs on the main thread and starts, pauses, stops and changes entries; it wakes the
+// sleeping thread at once and changes what the thread reads only after the thread has ended.
 #include <algorithm>
 #include <chrono>
 
@@ -18,7 +18,7 @@ namespace {
 constexpr double handOverSeconds = 0.050;
 // The thread wakes this long before a step is due and hands its stroke to the audio library
 // stamped with the due time; the stroke is then on its frame even if the thread runs late by
-// this much more than the output absorbs. The step shows on screen when it is due.
+// this much more than the output absorbs. The step shows on screen when it is heard.
 constexpr double leadSeconds = 0.020;
 // Lateness the audio output still absorbs when nothing is known of it.
 constexpr double defaultLateLimit = 0.010;
@@ -117,36 +117,40 @@ void TutorApp::playEntry(RhythmEntry& entry) {
             audio::stampNextStart(audioSystem, lateness);
             audioSystem->playSound(audio::ChannelReuse, slot->sound, false, &slot->channel);
         }
-        // The stroke is placed; the step shows once it is due. A stop meanwhile still counts
-        // the step, so a resumed rhythm does not sound it twice.
-        const bool stopping = !sleepUntil(due);
-        if (index % subdivision == 0) beatFlag.store(true);
+        // The stroke is placed: the step counts now (a stop from here on still counts it, so
+        // a resumed rhythm does not sound it twice), and the screen shows it once it is heard.
+        const bool beat = index % subdivision == 0;
         // The step time in force now times the next step.
         const double stepTime = entry.stepTime.load();
         ++index;
+        bool last = false;
         if (index >= stepCount) {
-            const int32_t done = entry.repeatsDone.fetch_add(1) + 1;
-            if (done == entry.repeatCount) {
-                // The last pass: the next entry's first step is due a full step (or the
-                // breath) after this one. Hand over shortly before it; a stop meanwhile
-                // still finishes the entry.
-                stepIndex.store(index);
-                const double next = due + nextEntryDelay(stepTime);
-                stepClock.store(next);
-                sleepUntil(next - handOverSeconds);
-                advanceRequested.store(true);
-                stopRequested.store(true);
-                return;
-            }
-            index = 0;
+            last = entry.repeatsDone.fetch_add(1) + 1 == entry.repeatCount;
+            if (!last) index = 0;
         }
+        // A full queue (a screen that stopped taking steps) loses the step's picture only.
+        heardSteps.push(HeardStep{due + heardDelayNow(), currentEntry, index, entry.repeatsDone.load(), beat});
         stepIndex.store(index);
+        if (last) {
+            // The last pass: the next entry's first step is due a full step (or the breath)
+            // after this one. Hand over shortly before it; a stop meanwhile still finishes
+            // the entry.
+            const double next = due + nextEntryDelay(stepTime);
+            stepClock.store(next);
+            sleepUntil(next - handOverSeconds);
+            advanceRequested.store(true);
+            stopRequested.store(true);
+            return;
+        }
         lastDue = due;
         timedWith = stepTime;
         due += stepTime;
         stepClock.store(due);
-        if (stopping) break;
     }
+}
+
+double TutorApp::heardDelayNow() const {
+    return (audioSystem ? audio::heardDelay(audioSystem) : 0.0) + soundDelay.load();
 }
 
 void TutorApp::start() {
@@ -194,6 +198,7 @@ void TutorApp::togglePause() {
     } else if (playState == Playing) {
         requestStop();
         playState = Paused;
+        shownState = Paused;
         // Wait for the thread's last pass, so that a following start resumes from a
         // position no thread is still changing.
         if (playbackThread.joinable()) playbackThread.join();
@@ -208,6 +213,7 @@ void TutorApp::stop() {
     stepClock.store(0.0);
     playState = Stopped;
     stepIndex.store(0);
+    resetShown();
 }
 
 void TutorApp::nextEntry() {

@@ -23,6 +23,7 @@
 #include "gfx/screen.h"
 #include "gfx/surface.h"
 #include "platform/audio/audio.h"
+#include "platform/audio/spsc_queue.h"
 #include "platform/frame_timer.h"
 #include "platform/win_api.h"
 #include "rhythm/rhythm_entry.h"
@@ -36,6 +37,24 @@ struct SoundSlot {
     audio::Channel* channel = nullptr;
 };
 
+
+// A step as the screen shows it once its stroke is heard. The playback thread hands one over
+// for every step it sounds (rests too) as it places the stroke; the main thread shows it
+// when heardAt has come, so the marker, the lamp and the label change with the sound.
+struct HeardStep {
+    double heardAt = 0.0;     // step timer seconds: the step's due time and the sound's delay
+    int32_t entry = 0;        // the entry the step belongs to
+    int32_t stepIndex = 0;    // the position after the step, as stepIndex
+    int32_t repeatsDone = 0;  // the entry's passes done after the step
+    bool beat = false;        // the step begins a beat
+};
+
+// Where playback stands on the screen: the position after the last step heard.
+struct ShownPosition {
+    int32_t entry = 0;
+    int32_t stepIndex = 0;
+    int32_t repeatsDone = 0;
+};
 
 // What the composed screen shows, in a few numbers: two frames with equal keys look the
 // same, so the frame loop composes and presents only when the key changes.
@@ -105,6 +124,15 @@ public:
     // step is due one step time after the previous one, so no time is lost between steps;
     // 0 starts the timeline afresh (the next step sounds at once).
     std::atomic<double> stepClock{0.0};
+    // The steps handed over and not yet shown (playback thread to main thread), what the
+    // screen shows of them (main thread), and the state the label shows: Playing from the
+    // first step heard after Play, Paused and Stopped at once.
+    audio::SpscQueue<HeardStep, 256> heardSteps;
+    ShownPosition shown;
+    PlayState shownState = Stopped;
+    // Seconds the learner adds to the sound's own delay for what the program cannot see
+    // (wireless headphones, a television): main thread writes, playback thread reads.
+    std::atomic<double> soundDelay{0.0};
     // Steps the playback thread sounded too late to be placed on their due frame.
     std::atomic<uint32_t> lateSteps{0};
     // The step timer's time the playback thread sleeps until; -1 while it is awake or gone.
@@ -188,6 +216,22 @@ public:
     void parseNotation(const char* notation, int32_t cellWidth, int32_t cellHeight,
                        int32_t perRow, int32_t maxRows, const Surface& glyphSheet,
                        RhythmEntry* entry);
+    // Main thread, each frame: shows the steps whose time to be heard has come (a beat
+    // among them raises beatFlag for the lamp); with no playback thread and nothing left to
+    // hear, shows where playback stands.
+    void followHeard();
+    // Seconds until the next handed-over step is heard (0 when it is due now); a very large
+    // value when none waits. Main thread.
+    double secondsUntilHeard() const;
+    // Forgets the steps not yet heard and shows where playback stands: after a stop or a
+    // load, while no playback thread runs. Main thread.
+    void resetShown();
+    // Playback thread: seconds from a step's due time to the moment it is heard.
+    double heardDelayNow() const;
+    // The entry the screen shows, or null.
+    RhythmEntry* shownEntry() const {
+        return entries && shown.entry >= 0 && shown.entry < entryCount ? &entries[shown.entry] : nullptr;
+    }
     // Composes the whole screen into target.
     void drawScreen(Surface& target);
     // Whether the metronome flashes this frame (flashShown): a raised beat flag starts a

@@ -40,6 +40,14 @@ public:
         return true;
     }
 
+    // The item pop would take next, left in the queue; false when empty. Consumer only.
+    bool peek(T* item) const {
+        const std::size_t head = head_.load(std::memory_order_relaxed);
+        if (head == tail_.load(std::memory_order_acquire)) return false;
+        *item = items_[head & (Capacity - 1)];
+        return true;
+    }
+
 private:
     std::array<T, Capacity> items_{};
     alignas(64) std::atomic<std::size_t> head_{0};  // next item to pop; written by the consumer

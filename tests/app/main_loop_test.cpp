@@ -2,6 +2,9 @@
 // spinning, frames skipped when nothing changes, and the program's exit codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -84,19 +87,24 @@ bool lampLit(const headless::Frame& frame, const Surface& metronome) {
     return true;
 }
 
-TEST_F(MainLoop, TheLampFlashesOnEveryBeatForItsFramesWhileUnchangedFramesAreSkipped) {
+TEST_F(MainLoop, TheLampAndTheMarkerShowEachStepWhenItIsHeardWhileUnchangedFramesAreSkipped) {
     // The real loop and playback thread on the manual clock: each wait of the loop is time
     // passing, which the thread takes in before the loop goes on. A flash lasts 6, 5, 4 or 3
-    // frames by tempo, whatever else the screen shows meanwhile.
+    // frames by tempo, whatever else the screen shows meanwhile; it starts on a frame of its
+    // own, made within a millisecond of the moment its beat is heard (the output's latency
+    // after the beat is due), and the marker shows the steps heard by then and no more.
     platform::useManualClock(true);
     ASSERT_TRUE(appWindow.timer->init());
     ASSERT_TRUE(app->stepTimer.init());
     struct Case {
         int32_t tempo, subdivision, flashFrames;
+        double deviceLatency;
     };
-    for (const Case& c : {Case{45, 1, 6}, Case{60, 1, 5}, Case{100, 2, 4}, Case{150, 4, 3},
-                          Case{300, 1, 3}}) {
+    for (const Case& c : {Case{45, 1, 6, 0.0}, Case{60, 1, 5, 0.0371}, Case{100, 2, 4, 0.0}, Case{150, 4, 3, 0.2},
+                          Case{300, 1, 3, 0.0}}) {
         loadNotations({std::string(size_t(4 * c.subdivision), 'D')}, c.tempo, c.subdivision);
+        audio::offlineSetDeviceLatency(app->audioSystem, c.deviceLatency);
+        const double delay = audio::heardDelay(app->audioSystem);
         // The thread takes in the time that has passed: the first step at the start.
         const auto settle = [&] {
             app->wakePlayback();
@@ -104,19 +112,30 @@ TEST_F(MainLoop, TheLampFlashesOnEveryBeatForItsFramesWhileUnchangedFramesAreSki
             while (app->threadRunning.load() && app->sleepingUntil.load() <= now)
                 std::this_thread::yield();
         };
+        const double start = app->stepTimer.seconds(), stepTime = 60.0 / c.tempo / c.subdivision;
         app->start();
         settle();
         const int presentedBefore = headless::presentedFrameCount();
-        // Six and a half beats: seven beats sound, the last flash ends before the quit.
-        const double end = platform::manualClockSeconds() + 6.5 * 60.0 / c.tempo;
+        // Six and a half beats heard: seven beats sound, the last flash ends before the quit.
+        const double end = platform::manualClockSeconds() + 6.5 * 60.0 / c.tempo + delay;
         int waits = 0, flashes = 0, litSince = 0;
         bool lit = false;
         std::vector<int> litFrames;
         headless::onPresent([&](const headless::Frame& frame) {
-            const bool now = lampLit(frame, app->metronome);
-            if (now && !lit) ++flashes, litSince = waits;
-            if (!now && lit) litFrames.push_back(waits - litSince);
-            lit = now;
+            const double now = app->stepTimer.seconds();
+            // Steps heard by now (none before the first is heard).
+            const int32_t heard =
+                std::max(0, static_cast<int32_t>(std::floor((now - start - delay + 1e-9) / stepTime)) + 1);
+            EXPECT_EQ(app->shown.stepIndex, heard % (4 * c.subdivision)) << "at " << now - start;
+            const bool on = lampLit(frame, app->metronome);
+            if (on && !lit) {
+                ++flashes, litSince = waits;
+                const double beatHeard = start + (flashes - 1) * 60.0 / c.tempo + delay;
+                EXPECT_GE(now, beatHeard - 1e-9) << "beat " << flashes;
+                EXPECT_LE(now, beatHeard + 0.001 + 1e-9) << "beat " << flashes;
+            }
+            if (!on && lit) litFrames.push_back(waits - litSince);
+            lit = on;
         });
         headless::onWait([&](DWORD) {
             ++waits;  // one wait a frame: the loop waits exactly until the next is due

@@ -89,7 +89,12 @@ std::optional<SoundedStep> PlaybackFixture::nextStep(double increment, double li
             const RhythmEntry* entry = app->current();
             step.step = seenIndex >= 0 && entry && seenIndex < entry->stepCount ? seenIndex : 0;
             step.at = at;
-            step.beat = app->beatFlag.exchange(false);
+            // The step's picture, handed to the screen with it: its beat, and its due time
+            // (the thread places a stroke ahead of it), which is when it counts as sounded.
+            for (HeardStep heard; app->heardSteps.pop(&heard);) {
+                step.beat = heard.beat;
+                step.at = heard.heardAt - app->heardDelayNow();
+            }
             seenIndex = index;
             return identify(step);
         }

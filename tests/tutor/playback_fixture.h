@@ -30,8 +30,8 @@ struct SoundedStep {
     int32_t step = -1;      // its index in the entry
     SoundSlot* slot = nullptr;  // what sounded; nullptr for a rest
     bool unknownSound = false;  // something sounded that matches no single slot
-    bool beat = false;      // the beat flag was raised for it
-    double at = 0.0;        // manual-clock seconds at which the thread could first see it
+    bool beat = false;      // the step begins a beat (as handed to the screen)
+    double at = 0.0;        // manual-clock seconds: the due time the thread gave the step
 };
 
 class PlaybackFixture : public TutorFixture {

@@ -12,7 +12,9 @@ namespace {
 
 class Screen : public testing_support::TutorFixture {
 protected:
+    // Composes what a frame shows: with no playback thread, the tutor's state as it stands.
     void compose() {
+        app->followHeard();
         appWindow.clearBackBuffer();
         app->drawScreen(*appWindow.backBuffer);
     }
