@@ -22,7 +22,9 @@
 # --wine-pulse-latency changes it, empty for Wine's own). Its prefix is made on the first run
 # in --wineprefix (default: av-sync-wine-prefix beside the exe's app/ folder), which takes a
 # while; it is the benchmark's own, so a test run's wineserver never ends it.
-# --keep DIR keeps each run's monitor recording and its cue and stroke times.
+# TABLADEX_WINDOWS_AUDIO=waveout in the environment makes the Windows program use waveOut
+# instead of WASAPI. --keep DIR keeps each run's monitor recording, its cue and stroke times
+# and the record stream's latency at each fragment.
 #
 # Prints each run's figures and last:
 #   RESULT marker_med_ms=… marker_p95_ms=… lamp_med_ms=… lamp_p95_ms=… play_to_sound_ms=…
@@ -143,7 +145,7 @@ if [ -n "$wine_exe" ]; then
   [ -z "$wine_latency" ] || latency_env=(PULSE_LATENCY_MSEC="$wine_latency")
   echo "   sound: Wine's PulseAudio driver, PULSE_LATENCY_MSEC=${wine_latency:-unset}"
   (cd "$(dirname "$wine_exe")" &&
-    exec env HOME="$wine_home" "${latency_env[@]}" "$wine" "$(basename "$wine_exe")" "$wine_rhythm") \
+    exec env HOME="$wine_home" WINEDEBUG=-all,+debugstr "${latency_env[@]}" "$wine" "$(basename "$wine_exe")" "$wine_rhythm") \
     </dev/null >/dev/null 2>"$SESSION_DIR/wine.err" &
   wine_pid=$!
   wine_window=$(timeout 120 xdotool search --sync --onlyvisible --name '^Viri Brenmoor Tabladex' | head -n 1) ||
@@ -154,6 +156,8 @@ if [ -n "$wine_exe" ]; then
   measure wine "$wine_window" || wine_status=$?
   [ "$wine_status" -ne 0 ] || wine_marker=$(figure marker_med_ms "$FIGURES")
   close_program "$wine_pid" "$wine_window"
+  # What the program said of its sound output (its debug strings).
+  sed -n 's/.*OutputDebugStringA "tabladex\(.*\)\\n"$/   the program:\1/p' "$SESSION_DIR/wine.err"
 fi
 
 [ "$linux_status" -eq 0 ] || fail "the Linux run failed"

@@ -133,11 +133,15 @@ bool MonitorRecorder::waitSteady(double timeoutSeconds) {
         if (recording && recent.size() >= 50) {
             const double middle = percentile(recent, 0.5);
             const auto [low, high] = std::minmax_element(recent.begin(), recent.end());
-            if (middle - *low < 0.0005 && *high - middle < 0.0005) return true;
+            if (middle - *low < 0.0005 && *high - middle < 0.0005) {
+                steadyAt_ = monotonicSeconds();
+                return true;
+            }
         }
         struct timespec pause{0, 50000000};
         nanosleep(&pause, nullptr);
     }
+    steadyAt_ = monotonicSeconds();
     return false;
 }
 
@@ -161,56 +165,36 @@ void MonitorRecorder::stop() {
     calibrate();
 }
 
-double MonitorRecorder::playedAt(double frame) const {
-    if (anchors_.empty()) return 0.0;
-    // The last fragment starting at or before the frame dates it.
-    const auto after = std::upper_bound(anchors_.begin(), anchors_.end(), frame,
-                                        [](double f, const Anchor& anchor) { return f < static_cast<double>(anchor.frame); });
-    const std::size_t index = after == anchors_.begin() ? 0 : static_cast<std::size_t>(after - anchors_.begin()) - 1;
-    return localOffsets_[index] + frame / rate();
-}
-
 void MonitorRecorder::calibrate() {
     Calibration result;
     result.holeFrames = holeFrames_;
     result.anchors = anchors_.size();
-    localOffsets_.clear();
     if (anchors_.empty()) {
         calibration_ = result;
         return;
     }
-    std::vector<double> offsets, latencies, arrivals, noise;
+    std::vector<double> offsets, latencies, arrivals;
     for (const Anchor& anchor : anchors_) {
-        const double played = anchor.readAt - anchor.latency;
-        offsets.push_back(played - static_cast<double>(anchor.frame) / rate());
+        if (anchor.readAt < steadyAt_) continue;
+        offsets.push_back(anchor.readAt - anchor.latency - static_cast<double>(anchor.frame) / rate());
         latencies.push_back(1000.0 * anchor.latency);
     }
-    constexpr std::size_t around = 32;
-    for (std::size_t i = 0; i < offsets.size(); ++i) {
-        const std::size_t first = i > around ? i - around : 0;
-        const std::size_t last = std::min(offsets.size(), i + around + 1);
-        localOffsets_.push_back(
-            percentile(std::vector<double>(offsets.begin() + static_cast<std::ptrdiff_t>(first),
-                                           offsets.begin() + static_cast<std::ptrdiff_t>(last)),
-                       0.5));
-        noise.push_back(1000.0 * (offsets[i] - localOffsets_[i]));
-        const Anchor& anchor = anchors_[i];
-        arrivals.push_back(1000.0 * (anchor.readAt - (localOffsets_[i] + static_cast<double>(
-                                                                              anchor.frame + anchor.frames - 1) /
-                                                                              rate())));
-    }
-    // A step: the local median moves by 1 ms or more from one fragment to the next (the
-    // sink's clock and ours drift apart by well under a millisecond a second, smoothly).
-    for (std::size_t i = 1; i < localOffsets_.size(); ++i) {
-        const double move = 1000.0 * std::fabs(localOffsets_[i] - localOffsets_[i - 1]);
-        if (move >= 1.0) {
-            ++result.steps;
-            result.largestStepMs = std::max(result.largestStepMs, move);
-            result.lastStepFrame = static_cast<double>(anchors_[i].frame);
+    if (offsets.empty()) {
+        for (const Anchor& anchor : anchors_) {
+            offsets.push_back(anchor.readAt - anchor.latency - static_cast<double>(anchor.frame) / rate());
+            latencies.push_back(1000.0 * anchor.latency);
         }
     }
-    result.spreadP5Ms = percentile(noise, 0.05);
-    result.spreadP95Ms = percentile(noise, 0.95);
+    result.used = offsets.size();
+    result.offsetSeconds = percentile(offsets, 0.5);
+    for (const Anchor& anchor : anchors_) {
+        if (anchor.readAt < steadyAt_) continue;
+        const double lastPlayed = result.offsetSeconds + static_cast<double>(anchor.frame + anchor.frames - 1) / rate();
+        arrivals.push_back(1000.0 * (anchor.readAt - lastPlayed));
+    }
+    for (double& offset : offsets) offset = 1000.0 * (offset - result.offsetSeconds);
+    result.spreadP5Ms = percentile(offsets, 0.05);
+    result.spreadP95Ms = percentile(offsets, 0.95);
     result.latencyMinMs = percentile(latencies, 0.0);
     result.latencyMedianMs = percentile(latencies, 0.5);
     result.latencyMaxMs = percentile(latencies, 1.0);

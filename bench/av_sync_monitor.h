@@ -5,13 +5,12 @@
 // asked at that instant. For a stream on a monitor it says how long ago the sink played the
 // fragment's first frame (negative while the sink's clock has not reached it yet: a sink
 // renders ahead of its clock), so that frame left the sink at now - latency. Every fragment
-// gives one such anchor: its offset is its played time minus frame / rate. A null sink runs
-// on the same monotonic clock, so the offsets agree up to the stream's timing noise, except
-// where the recording's clock steps: when a stream starts on the sink, the sink changes its
-// latency and rewinds, and the monitor's frames before and after lie a step apart. A frame
-// is therefore dated by the median offset of the 65 anchors around it (about 0.3 s), and
-// calibration() reports the noise, the steps, and how long after its playing a frame
-// reached this process (the recording path's own latency).
+// gives one such anchor: its offset is its played time minus frame / rate. A null sink
+// renders exactly rate frames per second of the monotonic clock, so the true offset is one
+// constant; the anchors wander around it with the client library's timing estimates (by a
+// few ms, more when this process stalls). The recording is therefore dated by one offset:
+// the median of the anchors from the moment the stream's clock held still (waitSteady) to
+// the end, and calibration() reports how far the anchors wander from it.
 //
 // Threads: start and stop on one controlling thread; the fragments are taken on the
 // client library's own thread. The results are read after stop.
@@ -30,11 +29,10 @@ class MonitorRecorder {
 public:
     struct Calibration {
         std::size_t anchors = 0;          // fragments dated
-        double spreadP5Ms = 0.0;          // anchors' offsets against their local median,
+        std::size_t used = 0;             // anchors from the steady moment on, which date it
+        double offsetSeconds = 0.0;       // played time of frame 0 (CLOCK_MONOTONIC)
+        double spreadP5Ms = 0.0;          // those anchors' offsets against the median,
         double spreadP95Ms = 0.0;         //   5th and 95th percentile
-        int steps = 0;                    // places where the local median moves by 1 ms or more
-        double largestStepMs = 0.0;       //   and the largest such move
-        double lastStepFrame = -1.0;      //   and the frame of the last one (-1: none)
         double latencyMinMs = 0.0;        // the record stream's latency at each fragment
         double latencyMedianMs = 0.0;     //   (playing to being read here; negative: read
         double latencyMaxMs = 0.0;        //   before the sink's clock reached it)
@@ -53,7 +51,8 @@ public:
     bool start(const std::string& source, std::string* error);
     // Waits until the record stream's clock holds still: the offsets of the fragments of
     // the last second within 0.5 ms of their median. A stream's timing glides for a while
-    // after the sink starts running. False when it did not within the timeout.
+    // after the sink starts running. False when it did not within the timeout. The
+    // recording is dated by the fragments from then on.
     bool waitSteady(double timeoutSeconds);
     // Ends the recording; the results below are valid after it.
     void stop();
@@ -61,9 +60,8 @@ public:
     int rate() const { return 48000; }
     const std::vector<float>& samples() const { return samples_; }  // interleaved stereo
     std::size_t frames() const { return samples_.size() / 2; }
-    // The CLOCK_MONOTONIC second at which the sink played the given frame (after stop; 0
-    // when no fragment was dated).
-    double playedAt(double frame) const;
+    // The CLOCK_MONOTONIC second at which the sink played the given frame (after stop).
+    double playedAt(double frame) const { return calibration_.offsetSeconds + frame / rate(); }
     const Calibration& calibration() const { return calibration_; }
 
     struct Anchor {
@@ -87,6 +85,6 @@ private:
     std::vector<float> samples_;
     std::vector<Anchor> anchors_;
     std::size_t holeFrames_ = 0;
-    std::vector<double> localOffsets_;  // per anchor: the median offset around it, seconds
+    double steadyAt_ = 0.0;  // when waitSteady found the clock still (0: not asked)
     Calibration calibration_;
 };

@@ -15,8 +15,8 @@
 //   4. presses Play with a synthetic click (XTest) on the button at (17, 237) of the client
 //      area, and lets --beats strokes (60) sound;
 //   5. finds the strokes in the recording (measure/onset_detect.h) and pairs each with the
-//      lamp's lighting and with the marker's arrival on that stroke's step, each nearest
-//      within half a step.
+//      lamp's lighting and with the marker's arrival on a step, each nearest within half a
+//      step.
 // All times are CLOCK_MONOTONIC in this one process: the screen's the moments the X server
 // had the new pixels, the sound's the moments the sink played the stroke.
 // It prints per cue the screen-minus-sound median, p95 and max in ms (negative: the screen
@@ -103,21 +103,27 @@ double percentile(const std::vector<double>& sorted, double fraction) {
     return sorted[std::min(index, sorted.size() - 1)];
 }
 
-// Pairs every stroke with the change of the cue nearest to it within half a step that
-// shows that stroke (for the marker: arrives on the stroke's step; for the lamp: lights).
-Figures pair(const std::vector<double>& strokes, const std::vector<long>& beatOfStroke,
-             const std::vector<CueChange>& changes, bool marker, int steps, double stepSeconds) {
+// Pairs every stroke with the change of the cue that shows a stroke (the marker arriving on
+// a step, the lamp lighting) nearest to it within half a step. The strokes are paired by
+// time, not by their count: a program that falls behind sounds a step late and carries on
+// from there, and a stroke lost in a dropout would shift every count after it. The marker
+// counts from its first arrival on the first step: before that it may show the last step
+// (the step that "sounded last" before Play).
+Figures pair(const std::vector<double>& strokes, const std::vector<CueChange>& changes, bool marker,
+             double stepSeconds) {
     Figures figures;
     figures.strokes = strokes.size();
-    for (std::size_t i = 0; i < strokes.size(); ++i) {
-        const int step = static_cast<int>(beatOfStroke[i] % steps);
+    const auto first = marker ? std::find_if(changes.begin(), changes.end(),
+                                             [](const CueChange& change) { return change.marked == 0; })
+                              : changes.begin();
+    for (double stroke : strokes) {
         double best = stepSeconds / 2, uncertainty = 0.0;
         bool found = false;
-        for (const CueChange& change : changes) {
-            const bool shows = marker ? change.marked == step : change.lit;
-            if (shows && std::fabs(change.at - strokes[i]) < std::fabs(best)) {
-                best = change.at - strokes[i];
-                uncertainty = change.uncertainty;
+        for (auto change = first; change != changes.end(); ++change) {
+            const bool shows = marker ? change->marked >= 0 : change->lit;
+            if (shows && std::fabs(change->at - stroke) < std::fabs(best)) {
+                best = change->at - stroke;
+                uncertainty = change->uncertainty;
                 found = true;
             }
         }
@@ -241,11 +247,12 @@ int main(int argc, char** argv) {
                 watcher.polls(), watcher.medianIntervalMs(), watcher.shared() ? "XShm" : "XGetImage",
                 watcher.maxUncertaintyMs());
     std::printf("sound: %zu frames recorded from %s, %zu dropped by the server; %zu fragments dated by the "
-                "record stream's latency (median %.1f ms, range %.1f to %.1f ms), each within %.2f to %.2f ms "
-                "(p5, p95) of the clock of the fragments around it; a frame reached this process %.1f ms "
-                "(median) after the sink played it\n",
+                "record stream's latency, %zu of them from the moment its clock held still (latency median "
+                "%.1f ms, range %.1f to %.1f ms); their offsets lie %.2f to %.2f ms (p5, p95) from the median "
+                "that dates the recording; a frame reached this process %.1f ms (median) after the sink played "
+                "it\n",
                 recorder.frames(), options.source.c_str(), calibration.holeFrames, calibration.anchors,
-                calibration.latencyMedianMs, calibration.latencyMinMs, calibration.latencyMaxMs,
+                calibration.used, calibration.latencyMedianMs, calibration.latencyMinMs, calibration.latencyMaxMs,
                 calibration.spreadP5Ms, calibration.spreadP95Ms, calibration.arrivalMedianMs);
     if (calibration.anchors == 0) {
         std::fprintf(stderr, "av_sync_probe: the record stream gave no timing; nothing can be dated\n");
@@ -262,25 +269,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "av_sync_probe: no stroke was heard after Play\n");
         return 1;
     }
-    // Each stroke's beat from its time, so that a stroke the finder missed shifts nothing.
-    std::vector<long> beats;
-    for (double stroke : strokes) beats.push_back(std::lround((stroke - strokes.front()) / options.stepSeconds));
     const double playToSoundMs = 1000.0 * (strokes.front() - pressAt);
-    std::printf("strokes heard: %zu over %.1f s (beats %ld); Play pressed to the first stroke heard: %.1f ms\n",
-                strokes.size(), strokes.back() - strokes.front(), beats.back() + 1, playToSoundMs);
+    std::printf("strokes heard: %zu over %.1f s (%.0f steps' time); Play pressed to the first stroke heard: %.1f ms\n",
+                strokes.size(), strokes.back() - strokes.front(),
+                (strokes.back() - strokes.front()) / options.stepSeconds + 1, playToSoundMs);
 
-    if (calibration.steps > 0) {
-        // The stream's timing glides while the sink starts, and streams starting on the sink
-        // make it rewind: the recording's clock steps there.
-        const double lastStep = recorder.playedAt(calibration.lastStepFrame) - strokes.front();
-        std::printf("sound: the recording's clock stepped %d time(s), by up to %.1f ms, the last %.2f s %s the "
-                    "first stroke%s\n",
-                    calibration.steps, calibration.largestStepMs, std::fabs(lastStep),
-                    lastStep < 0 ? "before" : "after",
-                    lastStep < 0 ? "" : " (each stroke is dated by the fragments around it)");
-    }
-    const Figures marker = pair(strokes, beats, watcher.markerChanges(), true, options.steps, options.stepSeconds);
-    const Figures lamp = pair(strokes, beats, watcher.lampChanges(), false, options.steps, options.stepSeconds);
+    const Figures marker = pair(strokes, watcher.markerChanges(), true, options.stepSeconds);
+    const Figures lamp = pair(strokes, watcher.lampChanges(), false, options.stepSeconds);
     report("marker", marker);
     report("lamp", lamp);
     std::printf("FIGURES marker_med_ms=%.1f marker_p95_ms=%.1f marker_max_ms=%.1f lamp_med_ms=%.1f "
