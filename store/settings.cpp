@@ -1,0 +1,362 @@
+// settings.cpp - reading, setting aside and writing the settings file (see settings.h).
+#include "store/settings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <iterator>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+struct SettingField {
+    const char* key;
+    int32_t Settings::*member;
+    int32_t lowest;
+    int32_t highest;
+    const char* note;  // what the written file says of it, before its range
+};
+
+// One row a setting; each default is Settings{}'s.
+constexpr SettingField fields[] = {
+    {"sound_delay_ms", &Settings::soundDelayMs, -50, 300, "how late the sound is heard, in milliseconds"},
+};
+static_assert(sizeof(Settings) == std::size(fields) * sizeof(int32_t),
+              "every member of Settings needs its row in fields");
+
+constexpr char headerLine[] = "# Tabladex settings";
+
+// One line of the file: its text without its line end and, for a setting, its key and value.
+struct Line {
+    std::string text;
+    std::string key;  // empty for a note or a blank line
+    std::string value;
+};
+
+std::string_view trim(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+bool isKeyCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '-';
+}
+
+// The file's lines; false when the file is damaged as a whole (control bytes, or a line that
+// is neither a note nor "key = value").
+bool parseLines(std::string_view bytes, std::vector<Line>& lines) {
+    lines.clear();
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    for (const unsigned char c : bytes) {
+        if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F) return false;
+    }
+    while (!bytes.empty()) {
+        const size_t end = bytes.find('\n');
+        std::string_view text = bytes.substr(0, end);
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+        if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+        Line line{std::string(text), {}, {}};
+        const std::string_view body = trim(text);
+        if (!body.empty() && body.front() != '#') {
+            const size_t equals = body.find('=');
+            if (equals == std::string_view::npos) return false;
+            const std::string_view key = trim(body.substr(0, equals));
+            if (key.empty() || !std::all_of(key.begin(), key.end(), isKeyCharacter)) return false;
+            line.key = key;
+            line.value = trim(body.substr(equals + 1));
+        }
+        lines.push_back(std::move(line));
+    }
+    return true;
+}
+
+bool wholeNumber(std::string_view text, int32_t& value) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return problem == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+// Takes each known key's value (the last line with it) into settings; the "key = value" of
+// the first value that cannot be used, whose setting keeps its default, or empty.
+std::string applyLines(const std::vector<Line>& lines, Settings& settings) {
+    std::string unusable;
+    for (const SettingField& field : fields) {
+        const auto found = std::find_if(lines.rbegin(), lines.rend(),
+                                        [&](const Line& line) { return line.key == field.key; });
+        if (found == lines.rend()) continue;
+        int32_t value = 0;
+        if (wholeNumber(found->value, value) && value >= field.lowest && value <= field.highest) {
+            settings.*field.member = value;
+        } else if (unusable.empty()) {
+            unusable = found->key + " = " + found->value;
+        }
+    }
+    return unusable;
+}
+
+#ifdef _WIN32
+std::string systemReason(DWORD code = GetLastError()) {
+    char text[512] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                        0, text, sizeof text, nullptr);
+    std::string reason(text, length);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
+        reason.pop_back();
+    }
+    return reason.empty() ? "error " + std::to_string(code) : reason;
+}
+#endif
+
+enum class Loaded { Read, Missing, Unreadable };
+
+// The file's first maxSettingsBytes + 1 bytes (one more tells a file that is too large).
+Loaded loadFile(const std::string& path, std::string& bytes, std::string& reason) {
+    bytes.clear();
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        if (errno == ENOENT) return Loaded::Missing;
+        reason = std::strerror(errno);
+        return Loaded::Unreadable;
+    }
+    bytes.resize(maxSettingsBytes + 1);
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+    const bool failed = std::ferror(file);
+    if (failed) reason = std::strerror(errno);
+    std::fclose(file);
+    bytes.resize(got);
+    return failed ? Loaded::Unreadable : Loaded::Read;
+}
+
+enum class Moved { Done, Taken, Failed };
+
+// Renames from to to, never replacing a file at to.
+Moved renameNoReplace(const std::string& from, const std::string& to, std::string& reason) {
+#ifdef _WIN32
+    if (MoveFileExA(from.c_str(), to.c_str(), 0)) return Moved::Done;
+    const DWORD code = GetLastError();
+    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) return Moved::Taken;
+    reason = systemReason(code);
+    return Moved::Failed;
+#else
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return Moved::Done;
+    if (errno == EEXIST) return Moved::Taken;
+    if (errno == EINVAL || errno == ENOSYS) {
+        // A file system that cannot refuse a replacement itself: look first. Only this
+        // program's main thread sets settings aside.
+        if (access(to.c_str(), F_OK) == 0) return Moved::Taken;
+        if (std::rename(from.c_str(), to.c_str()) == 0) return Moved::Done;
+    }
+    reason = std::strerror(errno);
+    return Moved::Failed;
+#endif
+}
+
+// Renames a damaged file to path.damaged-YYYYMMDD-HHMMSS, or the first of -2, -3... free.
+bool setAside(const std::string& path, std::string& aside, std::string& reason) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char stamp[32] = {};
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = path + ".damaged-" + stamp;
+    for (int n = 1; n <= 1000; ++n) {
+        aside = n == 1 ? base : base + "-" + std::to_string(n);
+        const Moved moved = renameNoReplace(path, aside, reason);
+        if (moved == Moved::Done) return true;
+        if (moved == Moved::Failed) break;
+        reason = "every name for it is taken";
+    }
+    aside.clear();
+    return false;
+}
+
+// The new file's text: the lines of the file replaced (when it reads without damage) with
+// each setting's line given its value, earlier lines of the same key dropped, and settings
+// it lacks added with their notes; a new file's header first.
+std::string textFor(const std::string& path, const Settings& settings) {
+    std::vector<Line> lines;
+    std::string bytes, reason;
+    if (loadFile(path, bytes, reason) != Loaded::Read || bytes.size() > size_t(maxSettingsBytes) ||
+        !parseLines(bytes, lines)) {
+        lines.clear();
+    }
+    if (lines.empty()) lines.push_back({headerLine, {}, {}});
+    for (const SettingField& field : fields) {
+        const std::string text = std::string(field.key) + " = " + std::to_string(settings.*field.member);
+        const auto last = std::find_if(lines.rbegin(), lines.rend(),
+                                       [&](const Line& line) { return line.key == field.key; });
+        if (last == lines.rend()) {
+            lines.push_back({"# " + std::string(field.key) + ": " + field.note + " (" +
+                                 std::to_string(field.lowest) + " to " + std::to_string(field.highest) + ")",
+                             {}, {}});
+            lines.push_back({text, field.key, {}});
+            continue;
+        }
+        last->text = text;
+        const size_t kept = size_t(lines.rend() - last) - 1;
+        std::vector<Line> rest;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (i == kept || lines[i].key != field.key) rest.push_back(std::move(lines[i]));
+        }
+        lines = std::move(rest);
+    }
+    std::string text;
+    for (const Line& line : lines) text += line.text + "\n";
+    return text;
+}
+
+// Writes text to a temporary file beside path, flushes it to the disk and renames it over
+// path; on failure removes the temporary file and leaves path as it was.
+bool replaceWhole(const std::string& path, const std::string& text, std::string& reason) {
+#ifdef _WIN32
+    const std::string temporary = path + ".new-" + std::to_string(GetCurrentProcessId());
+    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        reason = systemReason();
+        return false;
+    }
+    DWORD written = 0;
+    bool done = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size() &&
+                FlushFileBuffers(file);
+    if (!done) reason = systemReason();
+    if (!CloseHandle(file) && done) {
+        reason = systemReason();
+        done = false;
+    }
+    if (done && !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        reason = systemReason();
+        done = false;
+    }
+    if (!done) DeleteFileA(temporary.c_str());
+    return done;
+#else
+    std::string pattern = path + ".new-XXXXXX";
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    bool done = true;
+    for (size_t at = 0; done && at < text.size();) {
+        const ssize_t wrote = write(fd, text.data() + at, text.size() - at);
+        if (wrote < 0 && errno == EINTR) continue;
+        done = wrote > 0;
+        if (done) at += size_t(wrote);
+    }
+    done = done && fsync(fd) == 0;
+    if (!done) reason = std::strerror(errno);
+    if (close(fd) != 0 && done) {
+        reason = std::strerror(errno);
+        done = false;
+    }
+    if (done && std::rename(pattern.c_str(), path.c_str()) != 0) {
+        reason = std::strerror(errno);
+        done = false;
+    }
+    if (!done) {
+        unlink(pattern.c_str());
+        return false;
+    }
+    // The rename itself reaches the disk with its folder.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (folderFd >= 0) {
+        fsync(folderFd);
+        close(folderFd);
+    }
+    return true;
+#endif
+}
+
+}  // namespace
+
+std::string settingsPath() {
+#ifdef _WIN32
+    const char* appData = std::getenv("APPDATA");
+    if (appData && *appData) return std::string(appData) + "\\Tabladex\\settings.conf";
+#else
+    // The base directory specification asks for relative values to be ignored.
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    if (config && config[0] == '/') return std::string(config) + "/tabladex/settings.conf";
+    const char* home = std::getenv("HOME");
+    if (home && *home) return std::string(home) + "/.config/tabladex/settings.conf";
+#endif
+    return {};
+}
+
+SettingsRead readSettings(const std::string& path) {
+    SettingsRead result;
+    if (path.empty()) return result;
+    std::string bytes, reason;
+    const Loaded loaded = loadFile(path, bytes, reason);
+    if (loaded == Loaded::Missing) return result;
+    if (loaded == Loaded::Unreadable) {
+        result.message = "Your settings file " + path + " could not be read (" + reason +
+                         "), so the usual settings are used.";
+        return result;
+    }
+    std::vector<Line> lines;
+    const bool whole = bytes.size() > size_t(maxSettingsBytes) || !parseLines(bytes, lines);
+    const std::string unusable = whole ? std::string() : applyLines(lines, result.settings);
+    if (!whole && unusable.empty()) return result;
+
+    std::string aside;
+    if (!setAside(path, aside, reason)) {
+        result.message = "Your settings file " + path + " is damaged and could not be set aside (" + reason +
+                         "), so the usual settings are used where it is damaged.";
+        return result;
+    }
+    result.setAsidePath = aside;
+    result.message = whole ? "Your settings file was damaged. It was set aside as " + aside +
+                                 " and the usual settings are used."
+                           : "Your settings file had a value Tabladex cannot use (" + unusable +
+                                 "). It was set aside as " + aside +
+                                 "; the usual value is used for that setting and your other settings are kept.";
+    return result;
+}
+
+bool writeSettings(const std::string& path, const Settings& settings, std::string& error) {
+    if (path.empty()) {
+        error = "Could not save the settings: no folder for them is known.";
+        return false;
+    }
+    const size_t separator = path.find_last_of("/\\");
+    if (separator != std::string::npos && separator > 0) {
+        const std::string folder = path.substr(0, separator);
+        std::error_code problem;
+        std::filesystem::create_directories(std::filesystem::path(folder), problem);
+        if (problem) {
+            error = "Could not make the folder " + folder + " for the settings: " + problem.message() + ".";
+            return false;
+        }
+    }
+    std::string reason;
+    if (!replaceWhole(path, textFor(path, settings), reason)) {
+        error = "Could not save the settings to " + path + ": " + reason + ".";
+        return false;
+    }
+    return true;
+}
