@@ -112,7 +112,8 @@ public:
         std::promise<bool> opened;
         std::future<bool> result = opened.get_future();
         try {
-            thread_ = std::thread([this, &opened] { run(opened); });
+            // The thread owns the promise, which it may still be inside when open wakes.
+            thread_ = std::thread([this, promise = std::move(opened)]() mutable { run(promise); });
         } catch (...) {
             return false;
         }
@@ -163,7 +164,7 @@ private:
     void run(std::promise<bool>& opened) {
         const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         const bool ok = SUCCEEDED(com) && openDevice(true);
-        opened.set_value(ok);  // the promise is gone once open has its answer
+        opened.set_value(ok);
         if (ok) {
             while (state_.load() == Idle) WaitForSingleObject(event_, INFINITE);
             if (state_.load() == Running) play();
