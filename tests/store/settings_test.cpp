@@ -1,0 +1,158 @@
+// The settings file: what a learner's file reads as, how a damaged one is set aside (never
+// over an earlier one), that a write keeps what it does not know, and that a failed write
+// keeps the old file.
+#include "store/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
+namespace fs = std::filesystem;
+namespace {
+
+std::string slurp(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+void put(const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
+
+class SettingsFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() /
+                 ("tabladex-settings-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+        fs::create_directories(folder);
+        path = (folder / "settings.conf").string();
+    }
+    void TearDown() override { fs::remove_all(folder); }
+    size_t entries() const { return size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator())); }
+    fs::path folder;
+    std::string path;
+};
+
+TEST_F(SettingsFile, ReadsALearnersFileAndSetsADamagedOneAsideUnderANewNameEachTime) {
+    EXPECT_EQ(readSettings(path).message, "");  // missing: not damage
+    const struct {
+        std::string bytes;
+        int32_t soundDelayMs;
+        bool damaged;
+    } cases[] = {
+        {"# Tabladex settings\n\n  # a note\n  sound_delay_ms = 120  \n", 120, false},
+        {"\xEF\xBB\xBFsound_delay_ms=+300\r\n", 300, false},
+        {"sound_delay_ms = 5\nfrom.a-newer_version = on, twice\nsound_delay_ms = -50", -50, false},
+        {"hello world\n", 0, true},
+        {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), 0, true},
+        {"sound_delay_ms = 301\n", 0, true},
+        {"sound_delay_ms = 40 # ms\n", 0, true},
+        {"sound_delay_ms = 7\n# " + std::string(maxSettingsBytes, '.') + "\n", 0, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes.substr(0, 40));
+        put(path, c.bytes);
+        const SettingsRead first = readSettings(path);
+        EXPECT_EQ(first.settings.soundDelayMs, c.soundDelayMs);
+        if (!c.damaged) {
+            EXPECT_EQ(first.message + first.setAsidePath, "");
+            EXPECT_EQ(slurp(path), c.bytes);
+            continue;
+        }
+        EXPECT_NE(first.message.find(" set aside as " + first.setAsidePath), std::string::npos) << first.message;
+        EXPECT_EQ(first.setAsidePath.rfind(path + ".damaged-", 0), 0u) << first.setAsidePath;
+        EXPECT_FALSE(fs::exists(path));
+        put(path, "again");
+        const SettingsRead second = readSettings(path);
+        EXPECT_NE(second.setAsidePath, first.setAsidePath);
+        EXPECT_EQ(slurp(first.setAsidePath), c.bytes);
+        EXPECT_EQ(slurp(second.setAsidePath), "again");
+        fs::remove(first.setAsidePath);
+        fs::remove(second.setAsidePath);
+    }
+}
+
+TEST_F(SettingsFile, WritesWhatReadsBackAndKeepsWhatThisVersionDoesNotKnow) {
+    const std::string nested = (folder / "new" / "settings.conf").string();
+    std::string error;
+    for (const int32_t delay : {-50, 0, 300}) {
+        ASSERT_TRUE(writeSettings(nested, Settings{delay}, error)) << error;
+        const SettingsRead read = readSettings(nested);
+        EXPECT_EQ(read.settings.soundDelayMs, delay);
+        EXPECT_EQ(read.message, "");
+    }
+    put(path, "# Tabladex settings\n# mine\nsound_delay_ms = 1\nnewer_thing = on, twice\nsound_delay_ms = 999\n");
+    ASSERT_TRUE(writeSettings(path, Settings{40}, error)) << error;
+    EXPECT_EQ(slurp(path), "# Tabladex settings\n# mine\nnewer_thing = on, twice\nsound_delay_ms = 40\n");
+    EXPECT_EQ(entries(), 2u);  // new/ and settings.conf: no temporary file left
+}
+
+TEST_F(SettingsFile, AFailedWriteSaysWhereAndWhyAndLeavesTheOldFile) {
+    const std::string old = "sound_delay_ms = 10\nnewer = 1\n";
+    put(path, old);
+    std::string error;
+    EXPECT_FALSE(writeSettings((fs::path(path) / "settings.conf").string(), Settings{20}, error));
+    EXPECT_EQ(error.find("Could not make the folder " + path + " for the settings: "), 0u) << error;
+    fs::create_directories(folder / "taken" / "inside");  // replacing a folder fails after the write
+    EXPECT_FALSE(writeSettings((folder / "taken").string(), Settings{20}, error));
+    EXPECT_EQ(error.find("Could not save the settings to " + (folder / "taken").string() + ": "), 0u) << error;
+#ifndef _WIN32
+    // A disk that fills up: no file may grow past 8 bytes.
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 8;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool wrote = writeSettings(path, Settings{20}, error);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_FALSE(wrote);
+    EXPECT_EQ(error, "Could not save the settings to " + path + ": File too large.");
+#endif
+    EXPECT_EQ(slurp(path), old);
+    EXPECT_EQ(entries(), 2u);
+}
+
+#ifdef _WIN32
+void setVariable(const char* name, const char* value) { _putenv_s(name, value ? value : ""); }
+#else
+void setVariable(const char* name, const char* value) {
+    value ? setenv(name, value, 1) : unsetenv(name);
+}
+#endif
+
+TEST(SettingsPath, FollowsTheUsersConfigurationFolder) {
+#ifdef _WIN32
+    const char* names[] = {"APPDATA", "USERPROFILE"};
+    const char* rows[][3] = {{"C:\\Users\\ana\\AppData\\Roaming", "C:\\Users\\ana",
+                              "C:\\Users\\ana\\AppData\\Roaming\\Tabladex\\settings.conf"},
+                             {nullptr, "C:\\Users\\ana", ""}};
+#else
+    const char* names[] = {"XDG_CONFIG_HOME", "HOME"};
+    const char* rows[][3] = {{"/srv/ana/conf", "/home/ana", "/srv/ana/conf/tabladex/settings.conf"},
+                             {nullptr, "/home/ana", "/home/ana/.config/tabladex/settings.conf"},
+                             {"relative/conf", "/home/ana", "/home/ana/.config/tabladex/settings.conf"},
+                             {"", "", ""}};
+#endif
+    std::optional<std::string> saved[2];
+    for (int i = 0; i < 2; ++i) {
+        if (const char* value = std::getenv(names[i])) saved[i] = value;
+    }
+    for (const auto& row : rows) {
+        setVariable(names[0], row[0]);
+        setVariable(names[1], row[1]);
+        EXPECT_EQ(settingsPath(), row[2]) << (row[0] ? row[0] : "(unset)");
+    }
+    for (int i = 0; i < 2; ++i) setVariable(names[i], saved[i] ? saved[i]->c_str() : nullptr);
+}
+
+}  // namespace
