@@ -6,9 +6,15 @@
 // four times a second; when SDL reports it stopped, the watcher closes it, keeps the mix going
 // on the steady clock (device_gap.h) and opens the default device again with a back-off, at
 // the rate the mixer runs at (SDL converts).
+//
+// SDL tells nothing of its device's timing, so the device latency reported is the buffer it
+// opened: SDL asks for the next buffer while the one before it plays (its pulse driver asks
+// the server for exactly that much), so a frame is heard about one buffer after it is asked
+// for. A sink's own latency beyond that goes unseen.
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -63,6 +69,7 @@ public:
     int sampleRate() const override { return rate_; }
     int blockFrames() const override { return blockFrames_; }
     DeviceStatus status() const override { return health_.status(); }
+    double deviceLatency() const override { return latency_.load(std::memory_order_relaxed); }
 
     Result start() override {
         if (device_ == 0) return ErrOutputInit;
@@ -115,6 +122,8 @@ private:
         want.userdata = this;
         const int allow = SDL_AUDIO_ALLOW_SAMPLES_CHANGE | (rateFree ? SDL_AUDIO_ALLOW_FREQUENCY_CHANGE : 0);
         device_ = SDL_OpenAudioDevice(nullptr, 0, &want, have, allow);
+        if (device_ != 0 && have->freq > 0)
+            latency_.store(static_cast<double>(have->samples) / have->freq, std::memory_order_relaxed);
         return device_ != 0;
     }
 
@@ -168,6 +177,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    std::atomic<double> latency_{0.0};  // the buffer of the device last opened; read by any thread
 };
 
 }  // namespace

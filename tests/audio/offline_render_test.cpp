@@ -90,6 +90,11 @@ TEST_F(OfflineRender, StartsOnTheStampedFrameAnywhereInABlock) {
         EXPECT_EQ(left(found[i] - 1), 0.0f);
     }
     EXPECT_EQ(audio::lateStarts(system_), 0u);
+    // The screen shows a start heardDelay after its stamp: the latency these starts lay after
+    // theirs, and what the device adds.
+    EXPECT_DOUBLE_EQ(audio::heardDelay(system_) * rate_, latency_);
+    audio::offlineSetDeviceLatency(system_, 0.25);
+    EXPECT_DOUBLE_EQ(audio::heardDelay(system_), static_cast<double>(latency_) / rate_ + 0.25);
 }
 
 TEST_F(OfflineRender, RequestsTSecondsApartStartRoundTTimesRateApart) {
