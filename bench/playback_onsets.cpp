@@ -143,9 +143,11 @@ struct Run {
     int underruns = -1;           // logged by the server; -1 without one
     double playCalled = 0.0;      // steady seconds: the play call
     double firstDue = 0.0;        // steady seconds: the first stroke's due time, its stamp
+    std::vector<double> dues;     // the timeline's next due time, once a second while playing
     std::vector<double> heardDelays;  // audio::heardDelay, once a second while playing
-    // Steady seconds at which frame 0 of the stream is heard; NaN where unknown (silent).
-    double heardOrigin = std::nan("");
+    double finderLag = 0.0;  // seconds from the sound's first frame to its onset as found
+    // For the server's recording: frames read and the steady time of frame 0 at each read.
+    std::vector<std::pair<double, double>> origins;
 };
 
 // Processes that spin at normal priority while they live: two per core keep every core busy.
@@ -190,6 +192,7 @@ void play(TutorApp* app, double seconds, Run* run, const std::function<void()>& 
         next = std::min(end, next + std::chrono::seconds(1));
         std::this_thread::sleep_until(next);
         run->heardDelays.push_back(audio::heardDelay(app->audioSystem));
+        run->dues.push_back(app->stepClock.load());
         if (!halfway && next >= started + (end - started) / 2) {
             halfway = true;
             midway();
@@ -209,8 +212,9 @@ void play(TutorApp* app, double seconds, Run* run, const std::function<void()>& 
 
 // The sink's monitor recorded in this process through libpulse, with the time each frame is
 // heard. After every read the server's timing says how old the next frame to read is (for a
-// monitor, negative while the sink has yet to play it), so frame n is heard at
-// origin + n / rate; the median origin over all reads is taken.
+// monitor, negative while the sink has yet to play it), so the frames about it are heard at
+// origin + n / rate. The origin is taken near each frame asked about (the median of the reads
+// about it), so that frames the monitor lost on a busy machine do not move later ones.
 class MonitorRecorder {
 public:
     MonitorRecorder() = default;
@@ -274,13 +278,10 @@ public:
         loop_ = nullptr;
     }
 
-    // After stop: what was recorded, and the steady time its frame 0 was heard (NaN unknown).
+    // After stop: what was recorded, and for each read the frames read by then and the steady
+    // time frame 0 would have been heard at.
     std::vector<float> takeSamples() { return std::move(samples_); }
-    double heardOrigin() {
-        if (origins_.empty()) return std::nan("");
-        std::sort(origins_.begin(), origins_.end());
-        return origins_[origins_.size() / 2];
-    }
+    std::vector<std::pair<double, double>> takeOrigins() { return std::move(origins_); }
 
 private:
     static constexpr uint32_t kRate = 48000;
@@ -310,7 +311,7 @@ private:
         if (pa_stream_get_latency(stream, &usec, &negative) == 0) {
             const double age = (negative ? -1e-6 : 1e-6) * static_cast<double>(usec);
             const double frames = static_cast<double>(self->samples_.size() / 2);
-            self->origins_.push_back(steadyNow() - age - frames / kRate);
+            self->origins_.emplace_back(frames, steadyNow() - age - frames / kRate);
         }
     }
 
@@ -318,8 +319,34 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     std::vector<float> samples_;   // the loop's thread while it runs
-    std::vector<double> origins_;  // likewise
+    std::vector<std::pair<double, double>> origins_;  // likewise
 };
+
+// Where the onset finder marks the half tek, in seconds after the sound's first frame (the
+// offline output, a start at its stamped frame): part of any stamp-to-onset time that no
+// output adds. NaN when it cannot be rendered.
+double finderLagSeconds() {
+    constexpr int rate = 48000;
+    audio::setDefaultOutput(audio::OutputKind::Offline);
+    audio::setOfflineSampleRate(rate);
+    double lag = std::nan("");
+    audio::System* system = nullptr;
+    audio::Sound* sound = nullptr;
+    audio::Channel* channel = nullptr;
+    const std::string path = (testing_support::programFolder() / "soundFont" / "half_tek_front.wav").string();
+    if (audio::systemCreate(&system) == audio::Ok && system->init(1, audio::InitNormal, nullptr) == audio::Ok &&
+        system->createSound(path.c_str(), audio::LoopOff | audio::Mode2D | audio::Hardware, nullptr, &sound) == audio::Ok &&
+        system->playSound(0, sound, false, &channel) == audio::Ok) {
+        std::vector<float> out(2 * rate);
+        audio::offlineRender(system, out.data(), rate);
+        const auto onsets = findOnsets(out.data(), rate, rate, OnsetOptions{0.05f, 0.01});
+        if (!onsets.empty())
+            lag = static_cast<double>(static_cast<long>(onsets.front()) - audio::outputLatencyFrames(system)) / rate;
+    }
+    if (system) system->release();
+    audio::setOfflineSampleRate(0);
+    return lag;
+}
 
 bool runSilent(double seconds, Run* run) {
     audio::setDefaultOutput(audio::OutputKind::Silent);
@@ -372,7 +399,7 @@ bool runServer(double seconds, const sound_server::Server& server, Run* run) {
     recorder.stop();
     if (!opened) return false;
     run->stream = recorder.takeSamples();
-    run->heardOrigin = recorder.heardOrigin();
+    run->origins = recorder.takeOrigins();
     return !run->stream.empty();
 }
 
@@ -491,19 +518,33 @@ Figures measure(const Run& run) {
         silent = zero ? silent + 1 : 0;
         if (silent == gapFrames) ++figures.gaps;
     }
-    if (!std::isnan(run.heardOrigin)) {
-        const auto heardAt = [&](std::size_t frame) { return run.heardOrigin + static_cast<double>(frame) / run.rate; };
+    if (!run.origins.empty()) {
+        // The steady time a frame is heard: by the origins of the reads in the half second
+        // after it (the server's timing takes a moment to settle after a sink wakes up).
+        const auto heardAt = [&](std::size_t frame) {
+            const auto from = std::lower_bound(run.origins.begin(), run.origins.end(),
+                                               std::make_pair(static_cast<double>(frame), -HUGE_VAL));
+            std::vector<double> near;
+            for (auto i = from; i < run.origins.end() && i->first < frame + 0.5 * run.rate; ++i)
+                near.push_back(i->second);
+            if (near.empty()) near.push_back(run.origins.back().second);
+            return median(near) + static_cast<double>(frame) / run.rate;
+        };
         figures.firstHeardMs = 1000.0 * (heardAt(onsets.front()) - run.playCalled);
-        // Each onset belongs to the stroke due nearest its time less the reported delay, so a
-        // stroke lost in a dropout does not shift the others; one the thread had to sound late
-        // moves the ones after it, which the median rides out.
+        // Each onset belongs to the stroke due nearest its time less the reported delay, on the
+        // timeline as last seen before it (a step the thread had to sound late moves the ones
+        // after it), so a stroke lost in a dropout does not shift the others.
         const double reported = median(run.heardDelays);
         std::vector<double> delays;
         for (const std::size_t onset : onsets) {
-            const double steps = std::round((heardAt(onset) - reported - run.firstDue) / stepSeconds);
-            delays.push_back(heardAt(onset) - (run.firstDue + steps * stepSeconds));
+            const double due = heardAt(onset) - reported;
+            double timeline = run.firstDue;
+            for (const double seen : run.dues)
+                if (seen <= due + stepSeconds / 2) timeline = seen;
+            const double steps = std::round((due - timeline) / stepSeconds);
+            delays.push_back(heardAt(onset) - (timeline + steps * stepSeconds));
         }
-        figures.stampToOnsetMs = 1000.0 * median(delays);
+        figures.stampToOnsetMs = 1000.0 * (median(delays) - run.finderLag);
     }
     return figures;
 }
@@ -623,8 +664,13 @@ int main(int argc, char** argv) {
             serverLoaded.done = check(runServer(seconds, sound, &serverLoaded.run), "loaded server");
         }
     }
-    for (Result* result : {&silent, &silentLoaded, &server, &serverLoaded})
+    const double finderLag = finderLagSeconds();
+    std::printf("the onset finder marks the half tek %.1f ms after its first frame; taken off the "
+                "measured stamp-to-onset times\n", 1000.0 * finderLag);
+    for (Result* result : {&silent, &silentLoaded, &server, &serverLoaded}) {
+        result->run.finderLag = finderLag;
         if (result->done) result->figures = measure(result->run);
+    }
     if (silent.done) print("silent output, quiet", silent.run, silent.figures);
     if (silentLoaded.done) print("silent output, every core busy", silentLoaded.run, silentLoaded.figures);
     if (server.done) print("PulseAudio null sink, quiet", server.run, server.figures);
