@@ -282,6 +282,14 @@ typedef struct tagOFNA {
 
 #define BN_CLICKED 0
 
+#define MF_BYCOMMAND 0x00000000L
+#define MF_BYPOSITION 0x00000400L
+#define MF_UNCHECKED 0x00000000L
+#define MF_CHECKED 0x00000008L
+#define MF_POPUP 0x00000010L
+#define MF_SEPARATOR 0x00000800L
+#define MFT_RADIOCHECK 0x00000200L
+
 #define MAX_PATH 260
 
 // ---- USER32 -----------------------------------------------------------------------------
@@ -320,6 +328,18 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName, HWND parent,
                         DLGPROC dialogProc, LPARAM initParam);
 BOOL EndDialog(HWND dialog, INT_PTR result);
+// Menus: the window's menu bar and its popups, as made from the module's menu table. An item
+// is found by command id (MF_BYCOMMAND, searching the popups too) or by its position in the
+// menu given (MF_BYPOSITION). Any item may carry a mark. CheckMenuItem returns the previous
+// state (MF_CHECKED or MF_UNCHECKED), (DWORD)-1 for an unknown item; CheckMenuRadioItem
+// checks one item of first..last and unchecks the others, TRUE when check was among them.
+// GetMenuState returns the item's flags (MF_CHECKED, MFT_RADIOCHECK, MF_SEPARATOR; for a
+// popup MF_POPUP and its item count in the high byte), (UINT)-1 for an unknown item.
+HMENU GetMenu(HWND window);
+HMENU GetSubMenu(HMENU menu, int position);
+DWORD CheckMenuItem(HMENU menu, UINT item, UINT flags);
+BOOL CheckMenuRadioItem(HMENU menu, UINT first, UINT last, UINT check, UINT flags);
+UINT GetMenuState(HMENU menu, UINT item, UINT flags);
 
 // ---- comdlg32 ---------------------------------------------------------------------------
 BOOL GetOpenFileNameA(LPOPENFILENAMEA ofn);

@@ -1,7 +1,7 @@
-// backend.h - what a backend adds to the shared window system: the native window, menu bar,
-// presentation of frames, pointer state, message boxes, the open-file dialog and dialog
-// panels. Exactly one backend is linked into a program (headless for tests, gtk for the
-// desktop); each defines every function here.
+// backend.h - what a backend adds to the shared window system: the native window, menu bar
+// and menu marks, presentation of frames, pointer state, message boxes, the open-file dialog
+// and dialog panels. Exactly one backend is linked into a program (headless for tests, gtk
+// for the desktop); each defines every function here.
 //
 // Threads: main thread only.
 // Ownership: a backend owns what it stores in Window::native and frees it in destroyWindow.
@@ -9,6 +9,7 @@
 
 #ifndef _WIN32
 
+#include "platform/common/menus.h"
 #include "platform/common/window_core.h"
 
 namespace platform::backend {
@@ -43,6 +44,10 @@ POINT clientSize(const Window& window);
 
 SHORT asyncKeyState(int virtualKey);
 POINT cursorPos();
+
+// The program has set the mark of menu.items[position] (its state, marked, radioGroup):
+// show it. Called once per item that a CheckMenuItem or CheckMenuRadioItem reaches.
+void menuItemMarked(Menu& menu, std::size_t position);
 
 int messageBox(HWND owner, const char* text, const char* caption, UINT type);
 // Asks for a file; the chosen full path (empty on cancel). The shared code applies the

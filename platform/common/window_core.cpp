@@ -11,6 +11,7 @@
 
 #include "platform/common/backend.h"
 #include "platform/common/gdi_memory.h"
+#include "platform/common/menus.h"
 
 namespace platform {
 namespace {
@@ -56,6 +57,7 @@ Window* adopt(std::unique_ptr<Window> window) {
     HWND handle = window->handle;
     core().windows[key(handle)] = std::move(window);
     if (!backend::createWindow(made)) {
+        destroyMenu(made.menuBar);
         core().windows.erase(key(handle));
         return nullptr;
     }
@@ -105,6 +107,7 @@ void resetWindowCore() {
     for (HWND handle : handles) DestroyWindow(handle);
     core().classes.clear();
     core().windows.clear();
+    resetMenus();
     core().queue.clear();
     core().quit = false;
 }
@@ -178,6 +181,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     window->icon = windowClass.icon;
     window->smallIcon = windowClass.smallIcon;
     window->menu = windowClass.menuId ? platform::findMenu(windowClass.menuId) : nullptr;
+    if (window->menu) window->menuBar = platform::createMenuBar(*window->menu, window->handle);
     window->x = x;
     window->y = y;
     window->width = width;
@@ -227,6 +231,8 @@ BOOL DestroyWindow(HWND handle) {
     window = findWindow(handle);
     if (window) {
         platform::backend::destroyWindow(*window);
+        // The window's menu goes with it, as on Windows; after the native side that drew it.
+        platform::destroyMenu(window->menuBar);
         if (window->dc) platform::releaseWindowDc(window->dc);
         core().windows.erase(platform::key(handle));
     }

@@ -41,6 +41,7 @@ struct Window {
     DLGPROC dialogProc = nullptr;  // dialog procedure of a dialog
     const DialogDesc* dialog = nullptr;
     const MenuDesc* menu = nullptr;
+    HMENU menuBar = nullptr;    // made from menu before the native side (menus.h)
     HICON icon = nullptr;
     HICON smallIcon = nullptr;
     int x = 0, y = 0;           // requested position (CW_USEDEFAULT allowed)

@@ -1,6 +1,6 @@
-// Windows, the menu bar and events: a top-level window is a fixed-size GtkWindow whose
-// content (menu bar plus client area) has the size the program asked for; the close box
-// and the menu items become queued messages, and PeekMessageA pumps GTK without blocking.
+// Windows and events: a top-level window is a fixed-size GtkWindow whose content (menu bar,
+// made by gtk_menu.cpp, plus client area) has the size the program asked for; the close box
+// becomes a queued message, and PeekMessageA pumps GTK without blocking.
 #include <signal.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 
 #include "platform/common/backend.h"
 #include "platform/gtk/gtk_backend.h"
+#include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_modal.h"
 #include "platform/gtk/gtk_native.h"
 // After the window system's own names, as glib defines TRUE and FALSE only when unset.
@@ -32,73 +33,6 @@ void filterGtkMessages(const gchar* domain, GLogLevelFlags level, const gchar* m
 // The client size used when the program leaves the size to the system.
 constexpr int defaultWidth = 640;
 constexpr int defaultHeight = 480;
-
-// '&' marks the mnemonic on Windows, '_' in GTK; "&&" is a literal ampersand and a
-// literal underscore must be doubled.
-std::string mnemonicText(const char* text) {
-    std::string out;
-    for (const char* at = text ? text : ""; *at; ++at) {
-        if (*at == '&') {
-            if (at[1] == '&') {
-                out += '&';
-                ++at;
-            } else {
-                out += '_';
-            }
-        } else if (*at == '_') {
-            out += "__";
-        } else {
-            out += *at;
-        }
-    }
-    return out;
-}
-
-struct MenuCommand {
-    HWND window;
-    int id;
-};
-
-void menuItemActivated(GtkMenuItem*, gpointer data) {
-    auto* command = static_cast<MenuCommand*>(data);
-    if (findWindow(command->window))
-        postMessage(command->window, WM_COMMAND, MAKEWPARAM(command->id, 0), 0);
-}
-
-void freeMenuCommand(gpointer data, GClosure*) { delete static_cast<MenuCommand*>(data); }
-
-GtkWidget* buildMenuBar(const MenuDesc& menu, HWND window) {
-    GtkWidget* bar = gtk_menu_bar_new();
-    GtkWidget* current = nullptr;  // the open popup's menu
-    for (std::size_t i = 0; i < menu.count; ++i) {
-        const MenuItemDesc& item = menu.items[i];
-        switch (item.kind) {
-            case MenuItemKind::PopupBegin: {
-                GtkWidget* title = gtk_menu_item_new_with_mnemonic(mnemonicText(item.text).c_str());
-                current = gtk_menu_new();
-                gtk_menu_item_set_submenu(GTK_MENU_ITEM(title), current);
-                gtk_menu_shell_append(GTK_MENU_SHELL(bar), title);
-                break;
-            }
-            case MenuItemKind::Item: {
-                GtkWidget* entry = gtk_menu_item_new_with_mnemonic(mnemonicText(item.text).c_str());
-                g_signal_connect_data(entry, "activate", G_CALLBACK(menuItemActivated),
-                                      new MenuCommand{window, item.id}, freeMenuCommand,
-                                      GConnectFlags(0));
-                gtk_menu_shell_append(GTK_MENU_SHELL(current ? current : bar), entry);
-                break;
-            }
-            case MenuItemKind::Separator:
-                if (current) gtk_menu_shell_append(GTK_MENU_SHELL(current), gtk_separator_menu_item_new());
-                break;
-            case MenuItemKind::PopupEnd:
-                current = nullptr;
-                break;
-        }
-    }
-    gtk_widget_show_all(bar);
-    return bar;
-}
 
 int preferredHeight(GtkWidget* widget) {
     int minimum = 0, natural = 0;
@@ -159,8 +93,8 @@ bool createToplevel(Window& window) {
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_container_add(GTK_CONTAINER(toplevel), box);
     int menuHeight = 0;
-    if (window.menu) {
-        native->menuBar = buildMenuBar(*window.menu, window.handle);
+    if (window.menuBar) native->menuBar = buildMenuBar(window.menuBar);
+    if (native->menuBar) {
         gtk_box_pack_start(GTK_BOX(box), native->menuBar, FALSE, FALSE, 0);
         menuHeight = preferredHeight(native->menuBar);
     }

@@ -74,6 +74,8 @@ bool createWindow(Window&) { return true; }
 void destroyWindow(Window&) {}
 void showWindow(Window&, bool) {}
 void pumpEvents() {}
+// Nothing to draw: the marks are the menus' own state, read back with GetMenuState.
+void menuItemMarked(Menu&, std::size_t) {}
 
 bool waitForEvents(DWORD milliseconds) {
     // Nothing native arrives here: the wait is the time passing (on the manual clock, the

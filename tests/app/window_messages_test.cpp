@@ -1,7 +1,9 @@
-// The main window: its creation, its size, and how it answers messages.
+// The main window: its creation, its size, and how it answers messages; menu marks as the
+// stand-in keeps them, on a menu of the test's own.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 
 #include "app/app_window.h"
 #include "app/main_loop.h"
@@ -202,6 +204,84 @@ TEST_F(MainWindow, AboutPanelsStackAtTheTopLeftAndCloseOneByOne) {
     DestroyWindow(appWindow.window);
     EXPECT_FALSE(headless::panelState(lower).exists);
     EXPECT_FALSE(headless::panelState(upper).exists);
+}
+
+// A window with a menu: File (Open, separator, Exit), View (Notes, Delay (None, Short, Long)).
+class MenuMarks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testing_support::resetWorld();
+        using K = platform::MenuItemKind;
+        static const platform::MenuItemDesc items[] = {
+            {K::PopupBegin, "&File", 0}, {K::Item, "&Open", 1}, {K::Separator, nullptr, 0},
+            {K::Item, "E&xit", 2}, {K::PopupEnd, nullptr, 0}, {K::PopupBegin, "View", 0},
+            {K::Item, "Notes", 10}, {K::PopupBegin, "Delay", 0}, {K::Item, "None", 20},
+            {K::Item, "Short", 21}, {K::Item, "Long", 22}, {K::PopupEnd, nullptr, 0},
+            {K::PopupEnd, nullptr, 0}};
+        static const platform::MenuDesc menus[] = {{300, items, std::size(items)}};
+        static const platform::ModuleResources table{menus, 1, nullptr, 0, nullptr, 0};
+        platform::setModuleResources(&table);
+        WNDCLASSEXA windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = DefWindowProcA;
+        windowClass.lpszMenuName = MAKEINTRESOURCEA(300);
+        windowClass.lpszClassName = "MenuMarks";
+        ASSERT_NE(RegisterClassExA(&windowClass), 0);
+        window = CreateWindowExA(0, "MenuMarks", "", WS_CAPTION, 0, 0, 200, 100, nullptr,
+                                 nullptr, nullptr, nullptr);
+        ASSERT_NE(bar = GetMenu(window), nullptr);
+    }
+    void TearDown() override { testing_support::resetWorld(); }
+    UINT state(UINT id) { return GetMenuState(bar, id, MF_BYCOMMAND); }
+    HWND window = nullptr;
+    HMENU bar = nullptr;
+};
+
+TEST_F(MenuMarks, CheckMenuItemFindsCommandsInNestedPopupsAndReturnsThePreviousState) {
+    EXPECT_EQ(CheckMenuItem(bar, 21, MF_BYCOMMAND | MF_CHECKED), DWORD(MF_UNCHECKED));
+    EXPECT_EQ(CheckMenuItem(bar, 21, MF_CHECKED), DWORD(MF_CHECKED));
+    EXPECT_EQ(CheckMenuItem(bar, 10, MF_CHECKED), DWORD(MF_UNCHECKED));
+    EXPECT_EQ(state(21), UINT(MF_CHECKED));
+    EXPECT_EQ(CheckMenuItem(bar, 10, MF_UNCHECKED), DWORD(MF_CHECKED));
+    EXPECT_EQ(state(10), 0u);
+    EXPECT_EQ(state(21), UINT(MF_CHECKED)) << "each item keeps its own mark";
+    EXPECT_EQ(CheckMenuItem(bar, 99, MF_CHECKED), DWORD(-1));
+    EXPECT_EQ(state(99), UINT(-1));
+}
+
+TEST_F(MenuMarks, ByPositionCountsInTheGivenMenuOnly) {
+    HMENU view = GetSubMenu(bar, 1), delay = GetSubMenu(view, 1);
+    ASSERT_NE(delay, nullptr);
+    EXPECT_EQ(GetSubMenu(bar, 2), nullptr);
+    EXPECT_EQ(CheckMenuItem(delay, 2, MF_BYPOSITION | MF_CHECKED), DWORD(MF_UNCHECKED));
+    EXPECT_EQ(state(22), UINT(MF_CHECKED));
+    EXPECT_EQ(CheckMenuItem(delay, 3, MF_BYPOSITION | MF_CHECKED), DWORD(-1));
+    EXPECT_EQ(CheckMenuItem(bar, 2, MF_BYPOSITION | MF_CHECKED), DWORD(-1));
+    EXPECT_EQ(GetMenuState(view, 1, MF_BYPOSITION), UINT(3 << 8 | MF_POPUP));
+    EXPECT_EQ(GetMenuState(GetSubMenu(bar, 0), 1, MF_BYPOSITION), UINT(MF_SEPARATOR));
+}
+
+TEST_F(MenuMarks, CheckMenuRadioItemChecksOneOfTheRangeAndClearsTheOthers) {
+    EXPECT_TRUE(CheckMenuRadioItem(bar, 20, 22, 21, MF_BYCOMMAND));
+    EXPECT_EQ(state(20), 0u);
+    EXPECT_EQ(state(21), UINT(MF_CHECKED | MFT_RADIOCHECK));
+    EXPECT_EQ(state(22), 0u);
+    EXPECT_TRUE(CheckMenuRadioItem(bar, 20, 22, 22, MF_BYCOMMAND));
+    EXPECT_EQ(state(21) & MF_CHECKED, 0u);
+    EXPECT_EQ(state(22), UINT(MF_CHECKED | MFT_RADIOCHECK));
+    // A choice outside the range: the range is cleared all the same, and the call fails.
+    CheckMenuItem(bar, 10, MF_CHECKED);
+    EXPECT_FALSE(CheckMenuRadioItem(bar, 21, 22, 10, MF_BYCOMMAND));
+    EXPECT_EQ(state(22) & MF_CHECKED, 0u);
+    EXPECT_EQ(state(10), UINT(MF_CHECKED));
+    CheckMenuItem(bar, 22, MF_CHECKED);
+    EXPECT_TRUE(CheckMenuRadioItem(GetSubMenu(GetSubMenu(bar, 1), 1), 0, 2, 0, MF_BYPOSITION));
+    EXPECT_EQ(state(20) & MF_CHECKED, UINT(MF_CHECKED));
+    EXPECT_EQ(state(22) & MF_CHECKED, 0u);
+    // The menu goes with its window.
+    DestroyWindow(window);
+    EXPECT_EQ(state(20), UINT(-1));
+    EXPECT_EQ(GetMenu(window), nullptr);
 }
 
 }  // namespace

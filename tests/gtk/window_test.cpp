@@ -143,6 +143,39 @@ TEST_F(GtkWindowTest, MenuItemReachesTheWindowProcedureAsCommand) {
     EXPECT_FALSE(sawMessage(window, WM_COMMAND, MAKEWPARAM(exitCommand, 0)));
 }
 
+TEST_F(GtkWindowTest, RadioMarkShowsAndActivatingTheItemLeavesItToTheProgram) {
+    ASSERT_NE(makeMainWindow(), nullptr);
+    EXPECT_FALSE(GTK_IS_CHECK_MENU_ITEM(menuItemLabelled(menuBar(window), "Short")));
+    ASSERT_TRUE(CheckMenuRadioItem(GetMenu(window), delayOffCommand, delayShortCommand,
+                                   delayShortCommand, MF_BYCOMMAND));
+    GtkWidget* off = menuItemLabelled(menuBar(window), "Off");
+    GtkWidget* chosen = menuItemLabelled(menuBar(window), "Short");
+    ASSERT_TRUE(GTK_IS_CHECK_MENU_ITEM(off) && GTK_IS_CHECK_MENU_ITEM(chosen));
+    EXPECT_TRUE(gtk_check_menu_item_get_draw_as_radio(GTK_CHECK_MENU_ITEM(off)));
+    EXPECT_TRUE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(chosen)));
+    EXPECT_FALSE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(off)));
+    GList* order = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(chosen)));
+    EXPECT_TRUE(g_list_index(order, off) == 0 && g_list_index(order, chosen) == 1);
+    g_list_free(order);
+    gtk_menu_item_activate(GTK_MENU_ITEM(chosen));
+    gtk_menu_item_activate(GTK_MENU_ITEM(off));
+    EXPECT_TRUE(dispatchUntil([&] {
+        return sawMessage(window, WM_COMMAND, MAKEWPARAM(delayShortCommand, 0)) &&
+               sawMessage(window, WM_COMMAND, MAKEWPARAM(delayOffCommand, 0));
+    }));
+    EXPECT_TRUE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(chosen)));
+    EXPECT_FALSE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(off)));
+    EXPECT_EQ(GetMenuState(GetMenu(window), delayShortCommand, MF_BYCOMMAND) & MF_CHECKED,
+              UINT(MF_CHECKED));
+    // The program moves the mark: it shows, and no command comes of it.
+    CheckMenuRadioItem(GetMenu(window), delayOffCommand, delayShortCommand, delayOffCommand,
+                       MF_BYCOMMAND);
+    EXPECT_TRUE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(off)));
+    EXPECT_FALSE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(chosen)));
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, window, WM_COMMAND, WM_COMMAND, PM_NOREMOVE));
+}
+
 TEST_F(GtkWindowTest, EscapeEndsTheLoopWithExitCodeZero) {
     ASSERT_NE(makeMainWindow(), nullptr);
     ASSERT_TRUE(focusMainWindow(window));
