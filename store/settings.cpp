@@ -114,8 +114,8 @@ std::string applyLines(const std::vector<Line>& lines, Settings& settings) {
 #ifdef _WIN32
 std::string systemReason(DWORD code = GetLastError()) {
     char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                                        0, text, sizeof text, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        code, 0, text, sizeof text, nullptr);
     std::string reason(text, length);
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
         reason.pop_back();
@@ -238,14 +238,15 @@ bool replaceWhole(const std::string& path, const std::string& text, std::string&
         return false;
     }
     DWORD written = 0;
-    bool done = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size() &&
-                FlushFileBuffers(file);
+    bool done = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr) &&
+                written == text.size() && FlushFileBuffers(file);
     if (!done) reason = systemReason();
     if (!CloseHandle(file) && done) {
         reason = systemReason();
         done = false;
     }
-    if (done && !MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (done && !MoveFileExA(temporary.c_str(), path.c_str(), replace)) {
         reason = systemReason();
         done = false;
     }
@@ -333,8 +334,8 @@ SettingsRead readSettings(const std::string& path) {
     result.message = whole ? "Your settings file was damaged. It was set aside as " + aside +
                                  " and the usual settings are used."
                            : "Your settings file had a value Tabladex cannot use (" + unusable +
-                                 "). It was set aside as " + aside +
-                                 "; the usual value is used for that setting and your other settings are kept.";
+                                 "). It was set aside as " + aside + "; the usual value is used for that " +
+                                 "setting and your other settings are kept.";
     return result;
 }
 
