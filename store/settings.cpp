@@ -105,7 +105,11 @@ std::string applyLines(const std::vector<Line>& lines, Settings& settings) {
         if (wholeNumber(found->value, value) && value >= field.lowest && value <= field.highest) {
             settings.*field.member = value;
         } else if (unusable.empty()) {
-            unusable = found->key + " = " + found->value;
+            // The value itself only where a box can show it: short, plain text.
+            const bool plain = found->value.size() <= 20 &&
+                               std::all_of(found->value.begin(), found->value.end(),
+                                           [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+            unusable = plain ? found->key + " = " + found->value : found->key;
         }
     }
     return unusable;
@@ -339,10 +343,18 @@ SettingsRead readSettings(const std::string& path) {
     return result;
 }
 
-bool writeSettings(const std::string& path, const Settings& settings, std::string& error) {
-    if (path.empty()) {
+bool writeSettings(const std::string& given, const Settings& settings, std::string& error) {
+    if (given.empty()) {
         error = "Could not save the settings: no folder for them is known.";
         return false;
+    }
+    // A settings file linked from elsewhere (a folder of the user's own files) stays a link:
+    // the file it leads to is the one replaced.
+    std::string path = given;
+    std::error_code linked;
+    if (std::filesystem::is_symlink(given, linked)) {
+        const std::filesystem::path target = std::filesystem::canonical(given, linked);
+        if (!linked) path = target.string();
     }
     const size_t separator = path.find_last_of("/\\");
     if (separator != std::string::npos && separator > 0) {

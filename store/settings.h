@@ -40,7 +40,7 @@
 // Writing is whole or not at all: the text goes to a temporary file in the same folder, is
 // flushed to the disk, and is renamed over the old file; on any failure (a folder that
 // cannot be made, a full disk) the temporary file is removed and the old file is left as it
-// was.
+// was. A settings file that is a symbolic link stays one: the file it leads to is replaced.
 //
 // Threads: the main thread only (the functions keep no state of their own, but read the
 // environment and rename files). Ownership: plain values; the caller owns the results.
