@@ -14,6 +14,7 @@
 
 #include "app/app_window.h"
 #include "app/resource_ids.h"
+#include "app/user_settings.h"
 #include "tutor/tutor_app.h"
 
 std::string findDataFolder(const std::string& programFolder) {
@@ -206,6 +207,7 @@ int runTabladex(HINSTANCE instance, const std::vector<std::string>& arguments) {
     if (!app) return 1;
     attachTutor(app);
     if (!startTutor(*app, programFolder())) return 1;
+    applyUserSettings(*app, appWindow.window);
     // Served by the first frame, as a file chosen with File > Open is.
     if (!opened.empty()) app->openFile(opened.c_str());
 

@@ -1,5 +1,5 @@
-// The menu commands: open a rhythm or playlist, exit, show or hide the notation, the Help's
-// pages in the browser, and the About panel.
+// The menu commands: open a rhythm or playlist, exit, show or hide the notation, the sound
+// delay, the Help's pages in the browser, and the About panel.
 #include "app/menu_commands.h"
 
 #include <cstring>
@@ -8,6 +8,7 @@
 
 #include "app/app_window.h"
 #include "app/resource_ids.h"
+#include "app/user_settings.h"
 #include "tutor/tutor_app.h"
 
 namespace {
@@ -83,6 +84,7 @@ void runMenuCommand(int commandId) {
             openHelp();
             break;
         default:
+            if (tutorApp) chooseSoundDelay(*tutorApp, appWindow.window, commandId);
             break;
     }
 }

@@ -7,7 +7,7 @@
 
 #include "platform/win_api.h"
 
-// Runs the command of a menu item (ids 40001 to 40011); ids without a command do nothing.
+// Runs the command of a menu item (ids 40001 to 40031); ids without a command do nothing.
 void runMenuCommand(int commandId);
 
 INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

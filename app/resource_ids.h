@@ -14,8 +14,11 @@
 #define ID_VIEW_SHOWHIDENOTES 40007
 #define ID_FILE_OPENPLAYLIST 40008
 #define ID_HELP_CONTENTS 40011
+// View > Sound Delay: one command per choice (app/user_settings.h), -50 ms to +300 ms.
+#define ID_VIEW_SOUNDDELAY_FIRST 40021
+#define ID_VIEW_SOUNDDELAY_LAST 40031
 #define ID_COMMAND_FIRST 40001
-#define ID_COMMAND_LAST 40011
+#define ID_COMMAND_LAST 40031
 
 #define IDC_ABOUT_CLOSE 1003
 

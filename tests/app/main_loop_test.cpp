@@ -12,6 +12,9 @@
 
 #include "app/app_window.h"
 #include "app/main_loop.h"
+#include "app/menu_commands.h"
+#include "app/resource_ids.h"
+#include "app/user_settings.h"
 #include "platform/audio/audio.h"
 #include "platform/headless/headless.h"
 #include "platform/manual_clock.h"
@@ -155,29 +158,46 @@ TEST_F(MainLoop, TheLampAndTheMarkerShowEachStepWhenItIsHeardWhileUnchangedFrame
     }
 }
 
+// Also the learner's settings: read at start (a damaged file set aside, with a box), marked
+// in the menu, and a Sound Delay chosen in one run still there in the next.
 TEST(Program, OpensTheFileNamedOnItsCommandLineInTheFirstFrameAndEndsWithEscape) {
     const std::filesystem::path folder = testing_support::makeTempFolder("program open");
     testing_support::writeFile(folder / "my rhythm.krf", "Saidi\n100\n2\nD-D-T-D-\n");
     testing_support::writeFile(folder / "lesson.txt", "my rhythm.krf\n2\nmy rhythm.krf\n1\n");
+    const std::filesystem::path settings = folder / "tabladex" / "settings.conf";
+    std::filesystem::create_directories(settings.parent_path());
+    setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
     // Quoted as Windows passes a path with blanks (the folder's name has one).
     const auto quoted = [&](const std::string& name) { return "\"" + (folder / name).string() + "\""; };
     struct Case {
         std::string commandLine, box, error;  // the box and what standard error says ("": none)
         int32_t entries;                      // loaded in the first frame
+        std::string settingsFile = "";        // written before the run ("": as the last run left it)
+        int delayMs = 0, chooseMs = 0;        // the Sound Delay at start; one chosen in the frame
     };
-    for (const Case& c : {Case{"", "", "", 0},
+    for (const Case& c : {Case{"", "", "", 0, "sound_delay_ms = 150\n", 150, 100},
                           Case{quoted("my rhythm.krf") + " second.krf third.krf", "",
-                               "the 2 other arguments are ignored", 1},
-                          Case{quoted("lesson.txt"), "", "", 2},
+                               "the 2 other arguments are ignored", 1, "", 100},
+                          Case{quoted("lesson.txt"), "Your settings file was damaged. It was set aside as ", "", 2,
+                               "sound_delay_ms = 150\n\x01\x02\n", 0},
                           Case{quoted("missing.krf"), "Error Reading File", "", 0},
                           Case{quoted(std::string(300, 'a')), "Error Reading File", "", 0}}) {
         testing_support::resetWorld();
         audio::setDefaultOutput(audio::OutputKind::Offline);
+        if (!c.settingsFile.empty()) testing_support::writeFile(settings, c.settingsFile);
         int frames = 0;
         int32_t entries = -1;
+        double delay = -1.0;
+        UINT marked = 0;
         headless::onPresent([&](const headless::Frame&) {
             if (++frames > 1) return;
             entries = tutorApp->rhythmLoaded ? tutorApp->entryCount : 0;
+            delay = tutorApp->soundDelay.load();
+            for (UINT id = ID_VIEW_SOUNDDELAY_FIRST; id <= ID_VIEW_SOUNDDELAY_LAST; ++id)
+                if (GetMenuState(GetMenu(appWindow.window), id, MF_BYCOMMAND) & MF_CHECKED) marked = id;
+            for (UINT id = ID_VIEW_SOUNDDELAY_FIRST; id <= ID_VIEW_SOUNDDELAY_LAST; ++id)
+                if (c.chooseMs && soundDelayChoices[id - ID_VIEW_SOUNDDELAY_FIRST] == c.chooseMs)
+                    runMenuCommand(static_cast<int>(id));
             headless::pressKey(appWindow.window, VK_ESCAPE);
         });
         testing::internal::CaptureStderr();
@@ -194,12 +214,17 @@ TEST(Program, OpensTheFileNamedOnItsCommandLineInTheFirstFrameAndEndsWithEscape)
         EXPECT_EQ(entries, c.entries);
         const auto& boxes = headless::messageBoxes();
         EXPECT_EQ(boxes.size(), c.box.empty() ? 0u : 1u);
-        EXPECT_EQ(boxes.empty() ? "" : boxes[0].text + (boxes[0].owner ? "" : ", no owner"), c.box);
+        EXPECT_EQ(boxes.empty() ? "" : boxes[0].text.substr(0, c.box.size()) + (boxes[0].owner ? "" : ", no owner"),
+                  c.box);
         EXPECT_TRUE(error.find(c.error) != std::string::npos && c.error.empty() == error.empty())
             << error;
+        EXPECT_DOUBLE_EQ(delay, c.delayMs / 1000.0);
+        const auto* choice = std::find(std::begin(soundDelayChoices), std::end(soundDelayChoices), c.delayMs);
+        EXPECT_EQ(marked, ID_VIEW_SOUNDDELAY_FIRST + UINT(choice - soundDelayChoices)) << "the setting is marked";
         EXPECT_FALSE(IsWindow(appWindow.window));
         EXPECT_EQ(tutorApp, nullptr);
     }
+    unsetenv("XDG_CONFIG_HOME");
     testing_support::resetWorld();
     std::filesystem::remove_all(folder);
 }

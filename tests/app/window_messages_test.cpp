@@ -73,10 +73,14 @@ TEST_F(MainWindow, CarriesTheMenuBar) {
         texts.push_back(entry.text);
         ids.push_back(entry.id);
     }
-    EXPECT_EQ(texts, (std::vector<std::string>{"&File", "&Open Rhythm File", "Open &Playlist File",
-                                               "", "&Exit", "", "View", "Show / Hide Notes", "",
-                                               "Help", "About the Tabladex", "Help Contents", ""}));
-    EXPECT_EQ(ids, (std::vector<int>{0, 40001, 40008, 0, 40003, 0, 0, 40007, 0, 0, 40004, 40011, 0}));
+    EXPECT_EQ(texts, (std::vector<std::string>{"&File", "&Open Rhythm File", "Open &Playlist File", "", "&Exit", "",
+                                               "View", "Show / Hide Notes", "Sound Delay", "-50 ms", "-25 ms",
+                                               "Off", "+25 ms", "+50 ms", "+75 ms", "+100 ms", "+150 ms",
+                                               "+200 ms", "+250 ms", "+300 ms", "", "", "Help",
+                                               "About the Tabladex", "Help Contents", ""}));
+    EXPECT_EQ(ids, (std::vector<int>{0,     40001, 40008, 0,     40003, 0,     0,     40007, 0,
+                                     40021, 40022, 40023, 40024, 40025, 40026, 40027, 40028, 40029,
+                                     40030, 40031, 0,     0,     0,     40004, 40011, 0}));
 }
 
 TEST_F(MainWindow, SecondCreateIsRefusedAndChangesNothing) {
