@@ -63,7 +63,7 @@ std::unique_ptr<Output> openWaveOutOutput(RenderTarget target, int rate, int blo
 // neither did. Any thread.
 const char* deviceApi();
 #else
-// A PulseAudio (or PipeWire) server's default sink, with 25 ms of latency, topped up a
+// A PulseAudio (or PipeWire) server's default sink, with 48 ms of latency, topped up a
 // two blocks at a time; null when no server is reachable (none is ever started for it).
 std::unique_ptr<Output> openPulseOutput(RenderTarget target, int rate, int blockFrames);
 // SDL2's default device. fixedRate: at exactly rate (SDL converts), with blocks of
