@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/audio/audio.h"
 #include "tests/tutor/playback_fixture.h"
 
 namespace {
@@ -45,6 +46,24 @@ TEST_F(Transport, PauseThenStartContinuesWithTheNextStep) {
     ASSERT_TRUE(step);
     EXPECT_EQ(step->step, 6);
     EXPECT_EQ(step->slot, slotOf(sixteenSteps[6]));
+
+    // The screen after a pause, with the sound heard 0.1 s after its stamp: the label at
+    // once; a stroke placed before the pause when it is heard, and then no further, where
+    // play resumes. A stop shows the start at once.
+    audio::offlineSetDeviceLatency(app->audioSystem, 0.1);
+    while (app->stepIndex.load() == 7) ASSERT_TRUE(advance(0.0025));
+    app->togglePause();
+    app->followHeard();
+    EXPECT_EQ(app->shownState, Paused);
+    EXPECT_GT(app->secondsUntilHeard(), 0.05) << "the placed stroke is not heard yet";
+    ASSERT_TRUE(advance(0.2));
+    app->followHeard();
+    EXPECT_EQ(app->shown.stepIndex, 8);
+    EXPECT_EQ(app->stepIndex.load(), 8);
+    app->stop();
+    app->followHeard();
+    EXPECT_EQ(app->shownState, Stopped);
+    EXPECT_EQ(app->shown.stepIndex, 0);
 }
 
 TEST_F(Transport, StopThenStartBeginsAtStepZeroAndKeepsThePassesDone) {
