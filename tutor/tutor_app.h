@@ -5,8 +5,9 @@
 //
 // Threads: the main thread runs every operation here except playbackLoop, which runs on the
 // playback thread (at most one at a time). The fields both threads touch are atomics:
-// stepIndex, stepClock, beatFlag, volumeChanged and volume (and, in the current entry,
-// repeatsDone and stepTime). The main thread changes currentEntry, entryCount and entries
+// stepIndex, stepClock, volumeChanged, volume and soundDelay (and, in the current entry,
+// repeatsDone and stepTime); heardSteps is a lock-free queue from the playback thread to
+// the main thread, which alone reads it, sets beatFlag from it and keeps shown. The main thread changes currentEntry, entryCount and entries
 // only while no playback thread runs. The playback thread sleeps on wakeSignal until its
 // next step is due; requestStop and wakePlayback wake it at once from any thread.
 // Ownership: the record owns its entries, images, step timer and, through audioSystem, the
