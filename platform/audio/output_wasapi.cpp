@@ -300,12 +300,14 @@ private:
         return S_OK;
     }
 
-    // The time until the next block written is heard: what is queued ahead of it, by the
-    // device's position where the engine reports one (else by the buffer's padding), and the
-    // stream's own latency beyond the buffer. Smoothed, since each figure is read at a wake
-    // that comes anywhere within the engine's period.
+    // The time until the next block written is heard, by two estimates, the larger taken: what
+    // the buffer holds (its padding) and the stream's latency beyond it (GetStreamLatency, the
+    // engine's most); and what was written less the device's position, the frame heard now
+    // (which already holds the engine's part, where the engine tracks it: Wine's position is
+    // only what it has passed on, so its padding and stream latency make the figure there).
+    // Smoothed, since each figure is read at a wake that comes anywhere within the period.
     void measureLatency(UINT32 padding) {
-        double queued = static_cast<double>(padding) / rate_;
+        double latency = static_cast<double>(padding) / rate_ + streamLatency_;
         UINT64 position = 0, positionTime = 0;
         if (clock_ && SUCCEEDED(clock_->GetPosition(&position, &positionTime))) {
             LARGE_INTEGER counter, frequency;
@@ -315,9 +317,8 @@ private:
                 static_cast<double>(counter.QuadPart) / frequency.QuadPart - static_cast<double>(positionTime) / kHundredNsPerSecond;
             const double played = static_cast<double>(position) / clockFrequency_ + (positionTime ? sincePosition : 0.0);
             const double byPosition = static_cast<double>(written_) / rate_ - played;
-            if (byPosition >= queued && byPosition < queued + 1.0) queued = byPosition;
+            if (byPosition > latency && byPosition < latency + 1.0) latency = byPosition;
         }
-        const double latency = queued + streamLatency_;
         const double last = latency_.load(std::memory_order_relaxed);
         latency_.store(last == 0.0 ? latency : last + 0.05 * (latency - last), std::memory_order_relaxed);
     }
