@@ -175,6 +175,8 @@ private:
     }
 
     void play() {
+        // As waveOut's thread; MMCSS, where it answers, schedules the thread above that.
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
         ProAudioTask task;
         if (!startDevice()) lose();
         DWORD lastRoom = GetTickCount();
