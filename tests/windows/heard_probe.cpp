@@ -6,7 +6,8 @@
 //
 // Lines: "clock T" (the stamping clock's seconds, printed as fast as the pipe takes them, before
 // and after the clicks, so that the reader can map this clock onto its own), "output API RATE
-// BLOCK CONSTANT", then one "click DUE HEARD_DELAY" per click, every 0.25 s.
+// BLOCK CONSTANT", one "click DUE HEARD_DELAY" per click, every 0.25 s, and "status PLAYING
+// LOSSES RECOVERIES" (the output's DeviceStatus) after the last.
 #include <windows.h>
 
 #include <chrono>
@@ -66,6 +67,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const audio::DeviceStatus status = audio::deviceStatus(system);
+    std::printf("status playing %d losses %u recoveries %u\n", status.playing, status.losses, status.recoveries);
     system->release();
     printClock();
     return 0;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows checks under Wine, for a cross-built tree (default build/windows):
-#   1. the Windows test suites (ctest label "windows"), each test program run by wine64;
+#   1. the Windows test suites (ctest label "windows"), each test program run by wine64, and
+#      WASAPI playing on through a sound server that is killed and started again;
 #   2. the smoke run of tabladex.exe (tests/windows/smoke.sh).
 # Everything runs in a private session that this script starts and always ends: a Wine
 # prefix under the build folder with one persistent wineserver, a virtual X display (Xvfb)
@@ -76,13 +77,17 @@ wait_for() {
 }
 
 echo "-- private PulseAudio server with a null sink"
-pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n --use-pid-file=no \
-  --system=false --disable-shm=yes --log-target=file:"$session/pulse.log" \
-  --load="module-null-sink sink_name=tabladex rate=48000 channels=2" \
-  --load="module-native-protocol-unix auth-anonymous=1 socket=$session/pulse/native" \
-  </dev/null >/dev/null 2>&1 &
-session_pids+=($!)
-wait_for 30 pactl info || { echo "PulseAudio did not start"; cat "$session/pulse.log"; exit 1; }
+start_pulse() {
+  pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n --use-pid-file=no \
+    --system=false --disable-shm=yes --log-target=file:"$session/pulse.log" \
+    --load="module-null-sink sink_name=tabladex rate=48000 channels=2" \
+    --load="module-native-protocol-unix auth-anonymous=1 socket=$session/pulse/native" \
+    </dev/null >/dev/null 2>&1 &
+  pulse_pid=$!
+  session_pids+=($pulse_pid)
+  wait_for 30 pactl info || { echo "PulseAudio did not start"; cat "$session/pulse.log"; exit 1; }
+}
+start_pulse
 
 echo "-- virtual X display"
 exec 3>"$session/display"
@@ -106,6 +111,21 @@ echo "   Wine ready in $((SECONDS - start)) s"
 if [ "${TABLADEX_WINE_SUITES:-1}" = 1 ]; then
   echo "-- Windows test suites"
   (cd "$build" && timeout 1200 ctest --output-on-failure -j"$jobs" -L windows --timeout 300 </dev/null)
+
+  # The sound server goes away for a second and a half while WASAPI plays (as when it is
+  # restarted): the output must count the loss, open the server again and play on.
+  echo "-- WASAPI through a sound server that goes away and comes back"
+  "$wine" "$build/tests/windows/heard_probe.exe" 24 </dev/null 2>/dev/null | tr -d '\r' >"$session/restart.txt" &
+  probe=$!
+  sleep 3
+  kill -9 "$pulse_pid"
+  sleep 1.5
+  start_pulse
+  wait "$probe" || true
+  grep '^status' "$session/restart.txt" | sed 's/^/   /'
+  grep -q '^output WASAPI' "$session/restart.txt" &&
+    grep -q '^status playing 1 losses 1 recoveries 1$' "$session/restart.txt" ||
+    { echo "WASAPI did not play on after the sound server came back"; exit 1; }
 fi
 
 if [ "${TABLADEX_WINE_HEARD:-0}" = 1 ]; then
