@@ -90,15 +90,15 @@ bool MonitorRecorder::start(const std::string& source, std::string* error) {
         }
         pa_threaded_mainloop_wait(loop_);
     }
-    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<uint32_t>(rate()), channels};
-    stream_ = pa_stream_new(context_, "av_sync monitor", &spec, nullptr);
+    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, static_cast<uint32_t>(rate()), channels};
+    stream_ = pa_stream_new(context_, "av_sync monitor", &sampleFormat, nullptr);
     pa_stream_set_state_callback(stream_, &MonitorRecorder::onStreamState, this);
     pa_stream_set_read_callback(stream_, &MonitorRecorder::onRead, this);
     // Small fragments, so each is taken soon after the server has it; the latency of each
     // is still what dates it, however late it is taken.
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(5000, &spec));
+    attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(5000, &sampleFormat));
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                                       PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream_, source.c_str(), &attributes, flags) < 0) {
