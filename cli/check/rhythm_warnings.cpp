@@ -32,7 +32,11 @@ std::string escaped(std::string_view text) {
     return out;
 }
 
-std::string quoted(std::string_view character) { return "'" + escaped(character) + "'"; }
+// Appended piece by piece: GCC 12 warns (-Wrestrict) about "'" + a temporary string.
+std::string quoted(std::string_view character) {
+    std::string text = "'";
+    return text.append(escaped(character)).append("'");
+}
 
 bool drawnInTitle(char byte) {
     int32_t column = 0;

@@ -44,9 +44,10 @@ const option longOptions[] = {
 
 // How the option with this code is named in messages: "-o" or "--tempo".
 std::string optionName(int code) {
+    std::string name = "-";
     for (const option& o : longOptions)
-        if (o.name && o.val == code) return code < 256 ? std::string("-") + char(code) : std::string("--") + o.name;
-    return "-" + std::string(1, char(code));
+        if (o.name && o.val == code) return code < 256 ? name.append(1, char(code)) : name.append("-").append(o.name);
+    return name.append(1, char(code));
 }
 
 // Checks one option's value; the text after "invalid value for ..." when it is not usable.
