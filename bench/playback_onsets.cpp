@@ -23,13 +23,18 @@
 // how long until the output plays on it and the first stroke is heard, and the timing after.
 // --server-only skips the silent output; --keep keeps the server's log; --soak plays 10
 // minutes (or --seconds N) on the server path with every core busy, instead of the four runs.
+// While the server plays, a real-time probe thread per processor notes when the machine itself
+// stopped running threads (measure/freeze_probe.h); an underrun logged within 50 ms of such a
+// freeze is counted as the machine's, the others as the program's or the server's, and the
+// timing is given again over the intervals that no freeze touched.
 // The last line is
 //   RESULT p99_frames=... max_frames=... drift_ms=... loaded_p99_frames=...
 //          loaded_drift_ms=... server_p99_frames=... server_underruns=... latency_ms=...
 //          first_heard_ms=... heard_delay_ms=... stamp_to_onset_ms=...
 // (the figures without "server", "latency", "heard" or "onset" in their names are on the
 // silent output), and after a soak
-//   RESULT soak_seconds=... underruns=... gaps=... p99_frames=... max_frames=...
+//   RESULT soak_seconds=... underruns=... underruns_outside_freezes=... freezes=... gaps=...
+//          p99_frames=... max_frames=... p99_outside_freezes_frames=...
 //          first_heard_ms=... heard_delay_ms=... stamp_to_onset_ms=...
 //
 // The pattern sounds every step with the half tek: the onset finder needs quiet before each
@@ -59,6 +64,7 @@
 
 #include "app/app_window.h"
 #include "app/resource_ids.h"
+#include "measure/freeze_probe.h"
 #include "measure/onset_detect.h"
 #include "platform/audio/audio.h"
 #include "measure/sound_server.h"
@@ -141,6 +147,10 @@ struct Run {
     double stampLatencyMs = 0.0;  // the audio library's constant latency for stamped starts
     double outputLatencyMs = 0.0; // the output's own buffering (as the server reports it)
     int underruns = -1;           // logged by the server; -1 without one
+    int underrunsInFreezes = 0;   // of those, the ones that began while the machine was frozen
+    std::vector<freeze_probe::Freeze> freezes;  // the machine's own stops while playing
+    bool probed = false;          // the freeze probe watched the run
+    bool freezesRealtime = true;  // the probe ran at a real-time priority
     double playCalled = 0.0;      // steady seconds: the play call
     double firstDue = 0.0;        // steady seconds: the first stroke's due time, its stamp
     std::vector<double> dues;     // the timeline's next due time, once a second while playing
@@ -388,9 +398,18 @@ bool runServer(double seconds, const sound_server::Server& server, Run* run) {
         std::size_t logLine = 0;
         server.underrunsFrom(0, &logLine);
         loadPattern(app);
+        freeze_probe::Probe probe;
+        probe.start();
         play(app, seconds, run, [&] { run->outputLatencyMs = server.streamLatencyMs(); });
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        run->underruns = server.underrunsFrom(logLine);
+        run->probed = true;
+        run->freezesRealtime = probe.realtime();
+        run->freezes = probe.stop();
+        const std::vector<double> underruns = server.underrunsFrom(logLine);
+        run->underruns = static_cast<int>(underruns.size());
+        // The stream holds about 30 ms beyond the sink's part: a freeze of a processor that
+        // runs the output's or the server's thread empties it while it lasts.
+        for (double at : underruns) run->underrunsInFreezes += freeze_probe::during(run->freezes, at, 0.05);
     } else {
         std::fprintf(stderr, "playback_onsets: no device output opened on the server\n");
     }
@@ -479,6 +498,11 @@ struct Figures {
     // onset, and the median time from a stroke's stamp to its onset; NaN elsewhere.
     double firstHeardMs = std::nan("");
     double stampToOnsetMs = std::nan("");
+    // The inter-onset error (frames) of the intervals that no freeze of the machine touched,
+    // and how many those are; NaN without a freeze probe.
+    double p99OutsideFreezes = std::nan("");
+    double maxOutsideFreezes = std::nan("");
+    std::size_t intervalsOutsideFreezes = 0;
 };
 
 double median(std::vector<double> values) {
@@ -503,6 +527,7 @@ Figures measure(const Run& run) {
         figures.missing += steps - 1;
         errors.push_back(std::fabs(interval - static_cast<double>(steps) * stepFrames));
     }
+    const std::vector<double> inOrder = errors;
     std::sort(errors.begin(), errors.end());
     figures.median = errors[errors.size() / 2];
     figures.p99 = errors[static_cast<std::size_t>(std::ceil(0.99 * errors.size())) - 1];
@@ -545,6 +570,25 @@ Figures measure(const Run& run) {
             delays.push_back(heardAt(onset) - (timeline + steps * stepSeconds));
         }
         figures.stampToOnsetMs = 1000.0 * (median(delays) - run.finderLag);
+        if (run.probed) {
+            // An interval is the machine's when a freeze (give or take 50 ms) falls between
+            // the due times of its two strokes: a thread held off then sounds the second late.
+            std::vector<double> outside;
+            for (std::size_t i = 1; i < onsets.size(); ++i) {
+                const double from = heardAt(onsets[i - 1]) - reported - 0.05;
+                const double to = heardAt(onsets[i]) - reported + 0.05;
+                const bool frozen = std::any_of(run.freezes.begin(), run.freezes.end(), [&](const auto& f) {
+                    return f.start < to && f.start + f.seconds > from;
+                });
+                if (!frozen) outside.push_back(inOrder[i - 1]);
+            }
+            std::sort(outside.begin(), outside.end());
+            figures.intervalsOutsideFreezes = outside.size();
+            if (!outside.empty()) {
+                figures.p99OutsideFreezes = outside[static_cast<std::size_t>(std::ceil(0.99 * outside.size())) - 1];
+                figures.maxOutsideFreezes = outside.back();
+            }
+        }
     }
     return figures;
 }
@@ -559,6 +603,16 @@ void print(const char* name, const Run& run, const Figures& f) {
                 run.lateSteps, run.lateStarts);
     std::printf("  gaps in the sound: %ld", f.gaps);
     if (run.underruns >= 0) std::printf("; underruns logged by the server: %d", run.underruns);
+    if (run.underruns > 0) std::printf(" (%d while the machine was frozen)", run.underrunsInFreezes);
+    if (!std::isnan(f.p99OutsideFreezes))
+        std::printf("\n  outside the machine's freezes (%zu intervals): p99 %.1f  max %.1f frames",
+                    f.intervalsOutsideFreezes, f.p99OutsideFreezes, f.maxOutsideFreezes);
+    if (!run.freezes.empty()) {
+        double longest = 0;
+        for (const auto& f : run.freezes) longest = std::max(longest, f.seconds);
+        std::printf("\n  the machine froze %zu times for over 15 ms, up to %.0f ms (a%s probe thread per processor)",
+                    run.freezes.size(), 1000.0 * longest, run.freezesRealtime ? " real-time" : "n ordinary");
+    }
     std::printf("\n  latency: stamped starts %.1f ms", run.stampLatencyMs);
     if (run.outputLatencyMs > 0.0) std::printf(", output (server-reported) %.1f ms", run.outputLatencyMs);
     std::printf("\n  process CPU: %.2f s for %.2f s of playing = %.1f %%\n", run.cpuSeconds,
@@ -683,9 +737,11 @@ int main(int argc, char** argv) {
     if (soak) {
         const Run& run = serverLoaded.run;
         const Figures& f = serverLoaded.figures;
-        std::printf("RESULT soak_seconds=%.0f underruns=%d gaps=%ld p99_frames=%.1f max_frames=%.1f "
-                    "first_heard_ms=%.1f heard_delay_ms=%.1f stamp_to_onset_ms=%.1f\n",
-                    run.playedSeconds, run.underruns, f.gaps, f.p99, f.max, f.firstHeardMs,
+        std::printf("RESULT soak_seconds=%.0f underruns=%d underruns_outside_freezes=%d freezes=%zu gaps=%ld "
+                    "p99_frames=%.1f max_frames=%.1f p99_outside_freezes_frames=%.1f first_heard_ms=%.1f "
+                    "heard_delay_ms=%.1f stamp_to_onset_ms=%.1f\n",
+                    run.playedSeconds, run.underruns, run.underruns - run.underrunsInFreezes, run.freezes.size(),
+                    f.gaps, f.p99, f.max, f.p99OutsideFreezes, f.firstHeardMs,
                     1000.0 * median(run.heardDelays), f.stampToOnsetMs);
         return status;
     }

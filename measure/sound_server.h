@@ -106,16 +106,20 @@ public:
     // Logged at debug level, so that underruns are on record.
     std::filesystem::path log() const { return folder_ / "server.log"; }
     // Underruns the log reports from the given line on: each time the stream's buffer ran
-    // dry ("Implicit underrun"; the server also logs the end of each).
-    int underrunsFrom(std::size_t firstLine, std::size_t* lines = nullptr) const {
+    // dry ("Implicit underrun"; the server also logs the end of each), as steady seconds
+    // (std::chrono::steady_clock). The log's times count from its first line, written as the
+    // server starts, so they are dated from the launch, a few milliseconds early.
+    std::vector<double> underrunsFrom(std::size_t firstLine, std::size_t* lines = nullptr) const {
         std::ifstream in(log());
         std::string line;
         std::size_t number = 0;
-        int found = 0;
+        std::vector<double> found;
         while (std::getline(in, line)) {
             if (number++ < firstLine) continue;
             for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (line.find("implicit underrun") != std::string::npos) ++found;
+            if (line.find("implicit underrun") == std::string::npos) continue;
+            const std::size_t open = line.find('(');
+            found.push_back(launchedAt_ + (open == std::string::npos ? 0.0 : std::atof(line.c_str() + open + 1)));
         }
         if (lines) *lines = number;
         return found;
@@ -139,6 +143,7 @@ private:
     std::string socket() const { return (folder_ / "run" / "native").string(); }
     bool launch() {
         // A restarted server begins the log anew.
+        launchedAt_ = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
         pid_ = spawn({"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
                       "--use-pid-file=false", "--log-level=debug", "--log-time=1",
                       "--log-target=file:" + log().string(),
@@ -159,6 +164,7 @@ private:
 
     std::filesystem::path folder_;
     pid_t pid_ = -1;
+    double launchedAt_ = 0;  // steady seconds
 };
 
 // parec taking down the sink's monitor as raw interleaved stereo float at 48 kHz. Start it
