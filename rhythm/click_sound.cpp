@@ -1,5 +1,5 @@
 // The count-in's clicks.
-#include "cli/render/click_sound.h"
+#include "rhythm/click_sound.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "cli/render/click_sound.h"
+#include "rhythm/click_sound.h"
 
 const char* const drumSampleFiles[4] = {"soundFont/doumBackClipped.wav", "soundFont/half_tek_front.wav",
                                         "soundFont/tek_front.wav", "soundFont/slap_front.wav"};
