@@ -17,23 +17,23 @@ int32_t TutorApp::hitTest(POINT cursor) const {
 
 namespace {
 
-void setTempoFromCursor(TutorApp& app, int32_t y) {
-    const int32_t tempo = controls::tempoAtRow(y);
-    app.tempo = tempo;
-    if (RhythmEntry* entry = app.current(); entry && entry->subdivision > 0) {
-        entry->tempo = tempo;
-        entry->stepTime.store(stepTimeFor(tempo, entry->subdivision));
-        app.wakePlayback();  // the pending step is re-timed now, not when it falls due
+}  // namespace
+
+void TutorApp::setTempoByHand(int32_t newTempo) {
+    newTempo = std::clamp(newTempo, controls::minTempo, controls::maxTempo);
+    tempo = newTempo;
+    if (RhythmEntry* entry = current(); entry && entry->subdivision > 0) {
+        entry->tempo = newTempo;
+        entry->stepTime.store(stepTimeFor(newTempo, entry->subdivision));
+        wakePlayback();  // the pending step is re-timed now, not when it falls due
     }
 }
 
-void setVolumeFromCursor(TutorApp& app, int32_t y) {
-    app.volume.store(controls::volumeAtRow(y));
-    app.volumeChanged.store(true);
-    app.wakePlayback();  // the thread passes it on now, not at its next step
+void TutorApp::setVolumeByHand(float newVolume) {
+    volume.store(std::clamp(newVolume, 0.0f, 1.0f));
+    volumeChanged.store(true);
+    wakePlayback();  // the thread passes it on now, not at its next step
 }
-
-}  // namespace
 
 void TutorApp::update(float frameTime, const FrameInput& input, Surface& target) {
     updateState(frameTime, input);
@@ -115,17 +115,17 @@ void TutorApp::updateState(float frameTime, const FrameInput& input) {
                 break;
             case TempoKnob:
                 tempoDragging = true;
-                setTempoFromCursor(*this, cursorY);
+                setTempoByHand(controls::tempoAtRow(cursorY));
                 break;
             case TempoTrack:
-                if (tempoDragging) setTempoFromCursor(*this, cursorY);
+                if (tempoDragging) setTempoByHand(controls::tempoAtRow(cursorY));
                 break;
             case VolumeKnob:
                 volumeDragging = true;
-                setVolumeFromCursor(*this, cursorY);
+                setVolumeByHand(controls::volumeAtRow(cursorY));
                 break;
             case VolumeTrack:
-                if (volumeDragging) setVolumeFromCursor(*this, cursorY);
+                if (volumeDragging) setVolumeByHand(controls::volumeAtRow(cursorY));
                 break;
             case PreviousButton:
                 if (buttonClock >= buttonInterval) {

@@ -178,6 +178,12 @@ public:
     bool loadSample(SoundSlot& slot, const char* path);
     void layoutControls();
 
+    // The learner's own change of the tempo (30 to 300, clamped) or the volume (0 to 1,
+    // clamped), from a knob or the mouse wheel (main thread): applied at once, and the
+    // pending step re-timed.
+    void setTempoByHand(int32_t newTempo);
+    void setVolumeByHand(float newVolume);
+
     // Transport (main thread).
     void start();
     void togglePause();
