@@ -60,6 +60,7 @@ public:
 
     Result initImpl(int maxChannels, unsigned flags, void* extraDriverData);
     Result createSoundImpl(const char* path, unsigned mode, Sound** sound);
+    Result keepSound(std::unique_ptr<SoundImpl> created, Sound** sound);
     Result createGroupImpl(const char* name, ChannelGroup** group);
     Result playImpl(int channelIndex, Sound* sound, bool paused, Channel** channel);
     void stopOutput() {
@@ -173,6 +174,10 @@ Result SystemImpl::createSoundImpl(const char* path, unsigned mode, Sound** soun
     if (const Result r = decodeSoundFile(path, mixer->config().sampleRate, &created->data); r != Ok) {
         return r;
     }
+    return keepSound(std::move(created), sound);
+}
+
+Result SystemImpl::keepSound(std::unique_ptr<SoundImpl> created, Sound** sound) {
     try {
         sounds.push_back(std::move(created));
     } catch (const std::bad_alloc&) {
@@ -232,6 +237,23 @@ Result System::createSound(const char* path, unsigned mode, void* exinfo, Sound*
         return ErrInvalidParam;
     }
     return impl(this)->createSoundImpl(path, mode, sound);
+}
+
+Result createSoundFromSamples(System* system, const float* stereo, std::size_t frames, Sound** sound) {
+    if (sound) *sound = nullptr;
+    if (!system || !stereo || frames == 0 || !sound) return ErrInvalidParam;
+    SystemImpl* owner = impl(system);
+    if (!owner->initialized) return ErrNotInitialized;
+    std::unique_ptr<SoundImpl> created(new (std::nothrow) SoundImpl);
+    if (!created) return ErrMemory;
+    created->owner = owner;
+    try {
+        created->data.samples.assign(stereo, stereo + 2 * frames);
+    } catch (const std::bad_alloc&) {
+        return ErrMemory;
+    }
+    created->data.frames = frames;
+    return owner->keepSound(std::move(created), sound);
 }
 
 Result System::createChannelGroup(const char* name, ChannelGroup** group) {

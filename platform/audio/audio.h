@@ -179,6 +179,11 @@ void stampNextStart(System* system, double secondsAgo);
 using ClockFunction = double (*)();
 void setClock(ClockFunction now);
 
+// A sound made from samples rather than read from a file (a metronome click the program
+// makes itself): frames of interleaved stereo float at the output's rate
+// (outputSampleRate), copied. Freed with the system, as a file's sound is. Main thread.
+Result createSoundFromSamples(System* system, const float* stereo, std::size_t frames, Sound** sound);
+
 // Seconds from a play request's stamp to the moment its first frame is heard: the constant
 // latency below (outputLatencyFrames) plus the latency the output reports now for what it
 // has taken from the mixer (the sound server's stream latency, the sink's own included; the
