@@ -25,6 +25,7 @@ struct RhythmEntry {
     Surface* titleImage = nullptr;
     SpriteRect* glyphRects = nullptr;  // stepCount elements, cells of the glyph sheet's top row
     std::string title;
+    std::string file;         // the rhythm file it was read from, as named when loaded
     int32_t repeatCount = 0;  // passes before the entry ends; 0 or less: never ends
     std::atomic<int32_t> repeatsDone{0};
     int32_t stepCount = 0;

@@ -51,7 +51,7 @@ void TutorApp::drawScreen(Surface& target) {
     if (rhythmLoaded && entry) {
         view.title = entry->titleImage;
         if (showNotes) view.notation = entry->notationImage;
-        if (showNotes && shownState != Stopped && entry->playable()) {
+        if (showNotes && shownState != Stopped && shown.countIn == 0 && entry->playable()) {
             int32_t last = shown.stepIndex - 1;
             if (last < 0 || last >= entry->stepCount) last = entry->stepCount - 1;
             view.markStep = true;
@@ -67,6 +67,9 @@ void TutorApp::drawScreen(Surface& target) {
                 view.notice = entries[following].title + " in " + std::to_string(remaining);
             }
         }
+        // The practice session's own notices come first while the learner needs them.
+        if (shownState != Stopped && shown.countIn > 0) view.notice = "Count in " + std::to_string(shown.countIn);
+        else if (shownState == Playing && shown.silent) view.notice = "Silent pass  keep the time";
     }
     // Nothing loaded asks for a rhythm; hidden notes say how to show them again.
     view.banner = !rhythmLoaded ? Banner::OpenRhythm

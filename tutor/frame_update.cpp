@@ -22,6 +22,7 @@ namespace {
 void TutorApp::setTempoByHand(int32_t newTempo) {
     newTempo = std::clamp(newTempo, controls::minTempo, controls::maxTempo);
     tempo = newTempo;
+    practice.speedEndedByHand.store(true);  // a running speed trainer ends at this tempo
     if (RhythmEntry* entry = current(); entry && entry->subdivision > 0) {
         entry->tempo = newTempo;
         entry->stepTime.store(stepTimeFor(newTempo, entry->subdivision));
@@ -45,8 +46,13 @@ void TutorApp::followHeard() {
     HeardStep step;
     while (heardSteps.peek(&step) && step.heardAt <= now) {
         heardSteps.pop(&step);
-        shown = ShownPosition{step.entry, step.stepIndex, step.repeatsDone};
+        shown = ShownPosition{step.entry, step.stepIndex, step.repeatsDone, step.countIn, step.silent};
         if (step.beat) beatFlag.store(true);
+        // The speed trainer's new tempo shows on the knob when its first step is heard.
+        if (step.ladderTempo > 0 && step.entry == currentEntry) {
+            tempo = step.ladderTempo;
+            if (RhythmEntry* entry = current()) entry->tempo = step.ladderTempo;
+        }
         if (playState == Playing) shownState = Playing;
     }
     // Nothing more will be heard: the screen shows where playback stands (a stop, an entry
@@ -88,6 +94,8 @@ ScreenKey TutorApp::screenKey() const {
     key.rhythmLoaded = rhythmLoaded;
     key.showNotes = showNotes;
     key.flashing = flashShown;
+    key.countIn = shown.countIn;
+    key.silent = shown.silent;
     return key;
 }
 

@@ -68,8 +68,10 @@ bool TutorApp::readRhythmFile(RhythmEntry* entry, char* path) {
     RhythmText text;
     ReadProblem problem;
     const bool read = readRhythmText(file, path, text, problem);
-    if (read)
+    if (read) {
         buildEntry(*this, text, *entry);
+        entry->file = path;
+    }
     else
         showFileError(window, problem.text);
     closeRhythmFile(file, window);

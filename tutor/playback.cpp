@@ -7,8 +7,12 @@
 // sleeping thread at once and changes what the thread reads only after the thread has ended.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 
 #include "rhythm/entry_timing.h"
+#include "rhythm/practice_session.h"
+#include "rhythm/rhythm_file.h"
 #include "tutor/tutor_app.h"
 
 namespace {
@@ -30,6 +34,27 @@ double lateLimitOf(const audio::System* system) {
     const int rate = audio::outputSampleRate(system);
     const int room = audio::outputLatencyFrames(system) - audio::outputBlockFrames(system);
     return rate > 0 && room > 0 ? static_cast<double>(room) / rate : defaultLateLimit;
+}
+
+// The tempo an entry plays at now, from its step time (which the slider and the speed
+// trainer set from a whole tempo).
+int32_t tempoNow(const RhythmEntry& entry) {
+    const double stepTime = entry.stepTime.load();
+    return stepTime > 0.0 ? static_cast<int32_t>(std::lround(60.0 / (stepTime * entry.subdivision))) : 0;
+}
+
+// The speed trainer of the session from tempo `from` on, beginning at pass firstPass; none
+// when the learner chose none.
+void startLadder(PracticeSession& session, const PracticeChoices& practice, int32_t from, int64_t firstPass) {
+    const int32_t step = practice.speedStep.load();
+    if (step == 0 || from <= 0) {
+        session.ladderFrom = 0;
+        return;
+    }
+    session.ladderFrom = from;
+    session.ladderTo = std::clamp(from + (step > 0 ? 1 : -1) * practice.speedRange.load(), controls::minTempo,
+                                  controls::maxTempo);
+    session.ladderFirstPass = firstPass;
 }
 
 }  // namespace
@@ -101,6 +126,11 @@ void TutorApp::playEntry(RhythmEntry& entry) {
         return due - leadSeconds;
     };
 
+    if (session.countInDue) {
+        session.countInDue = false;
+        if (!countIn(entry, due, lateLimit)) return;
+    }
+
     while (sleepUntilDue(*this, pendingStep)) {
         const double now = stepTimer.seconds();
         double lateness = now - due;  // below 0 while ahead of the step
@@ -113,7 +143,12 @@ void TutorApp::playEntry(RhythmEntry& entry) {
         }
         int32_t index = stepIndex.load();
         if (index < 0 || index >= stepCount) index = 0;
-        if (SoundSlot* slot = entry.stepSounds[index]; slot && slot->sound) {
+        // A pass begins: the session counts it and the speed trainer may set its tempo, which
+        // times the steps from this one's successor on.
+        const int32_t ladderStep = index == 0 || session.pass == 0 ? beginPass(entry) : 0;
+        const bool silent =
+            !passSounds(SilentPasses{practice.silentPlay.load(), practice.silentRest.load()}, session.pass);
+        if (SoundSlot* slot = entry.stepSounds[index]; slot && slot->sound && !silent) {
             audio::stampNextStart(audioSystem, lateness);
             audioSystem->playSound(audio::ChannelReuse, slot->sound, false, &slot->channel);
         }
@@ -125,11 +160,14 @@ void TutorApp::playEntry(RhythmEntry& entry) {
         ++index;
         bool last = false;
         if (index >= stepCount) {
-            last = entry.repeatsDone.fetch_add(1) + 1 == entry.repeatCount;
+            // A held entry goes on past its passes; released, it ends with the pass under way.
+            const int32_t done = entry.repeatsDone.fetch_add(1) + 1;
+            last = entry.repeatCount > 0 && done >= entry.repeatCount && !practice.hold.load();
             if (!last) index = 0;
         }
         // A full queue (a screen that stopped taking steps) loses the step's picture only.
-        heardSteps.push(HeardStep{due + heardDelayNow(), currentEntry, index, entry.repeatsDone.load(), beat});
+        heardSteps.push(HeardStep{due + heardDelayNow(), currentEntry, index, entry.repeatsDone.load(), beat, 0,
+                                  silent, ladderStep});
         stepIndex.store(index);
         if (last) {
             // The last pass: the next entry's first step is due a full step (or the breath)
@@ -149,6 +187,66 @@ void TutorApp::playEntry(RhythmEntry& entry) {
     }
 }
 
+bool TutorApp::countIn(RhythmEntry& entry, double& due, double lateLimit) {
+    const int32_t beats = countInBeats(practice.countInBars.load(), entry.stepCount, entry.subdivision);
+    const int32_t bar = beatsPerBar(entry.stepCount, entry.subdivision);
+    const double beatTime = entry.stepTime.load() * entry.subdivision;
+    for (int32_t beat = 0; beat < beats; ++beat) {
+        stepClock.store(due);
+        if (!sleepUntil(due - leadSeconds)) return false;
+        double lateness = stepTimer.seconds() - due;
+        if (lateness > lateLimit) {
+            lateSteps.fetch_add(1);
+            due = stepTimer.seconds();
+            lateness = 0.0;
+        }
+        if (audio::Sound* click = beat % bar == 0 ? accentClick : clickSlot.sound; click && clickSlot.channel) {
+            audio::stampNextStart(audioSystem, lateness);
+            audioSystem->playSound(audio::ChannelReuse, click, false, &clickSlot.channel);
+        }
+        heardSteps.push(HeardStep{due + heardDelayNow(), currentEntry, 0, entry.repeatsDone.load(), true,
+                                  beats - beat, false, 0});
+        due += beatTime;
+    }
+    // The first stroke is due one beat after the last click.
+    stepClock.store(due);
+    return true;
+}
+
+int32_t TutorApp::beginPass(RhythmEntry& entry) {
+    ++session.pass;
+    const int32_t now = tempoNow(entry);
+    if (practice.speedEndedByHand.exchange(false)) session.ladderFrom = 0;
+    if (practice.speedChosen.exchange(false)) startLadder(session, practice, now, session.pass);
+    if (session.ladderFrom <= 0 || practice.speedStep.load() == 0) return 0;
+    const SpeedLadder ladder{session.ladderFrom, session.ladderTo, std::abs(practice.speedStep.load()),
+                             std::max(1, practice.speedEvery.load())};
+    const int32_t tempo = ladderTempo(ladder, session.pass - session.ladderFirstPass + 1);
+    if (tempo == now) return 0;
+    entry.stepTime.store(stepTimeFor(tempo, entry.subdivision));
+    return tempo;
+}
+
+void TutorApp::newSession(bool countIn) {
+    session = PracticeSession{};
+    practice.speedChosen.store(false);
+    practice.speedEndedByHand.store(false);
+    if (const RhythmEntry* entry = current(); entry && entry->playable())
+        startLadder(session, practice, tempoNow(*entry), 1);
+    session.countInDue = countIn && practice.countInBars.load() > 0;
+}
+
+void TutorApp::restoreLadderStart() {
+    // A trainer the learner ended by hand leaves the tempo they chose.
+    if (session.ladderFrom <= 0 || practice.speedEndedByHand.load()) return;
+    if (RhythmEntry* entry = current(); entry && entry->subdivision > 0) {
+        entry->tempo = session.ladderFrom;
+        entry->stepTime.store(stepTimeFor(session.ladderFrom, entry->subdivision));
+        tempo = session.ladderFrom;
+    }
+    session.ladderFrom = 0;
+}
+
 double TutorApp::heardDelayNow() const {
     return (audioSystem ? audio::heardDelay(audioSystem) : 0.0) + soundDelay.load();
 }
@@ -161,12 +259,15 @@ void TutorApp::start() {
         playState = Stopped;
         return;
     }
+    const bool fresh = playState == Stopped;
     playState = Playing;
     if (threadRunning.load()) {
         if (!stopRequested.load()) return;  // already playing
         // A thread that was asked to end is still finishing: let it end, then start anew.
     }
     if (playbackThread.joinable()) playbackThread.join();
+    // Play from Stopped begins a practice session (with its count-in); a resume goes on.
+    if (fresh) newSession(true);
     stopRequested.store(false);
     threadRunning.store(true);
     playbackThread = std::thread(playbackLoop, this);
@@ -210,6 +311,7 @@ void TutorApp::stop() {
     // The thread may be in its last pass: reset the position only once it has ended, so a
     // stopped rhythm always starts again at step 0.
     if (playbackThread.joinable()) playbackThread.join();
+    restoreLadderStart();
     stepClock.store(0.0);
     playState = Stopped;
     stepIndex.store(0);
@@ -240,6 +342,7 @@ void TutorApp::changeEntry() {
         return;
     }
     endPlaybackThread();
+    restoreLadderStart();
     if (previousRequested.load()) {
         previousEntry();
         previousRequested.store(false);
@@ -247,5 +350,7 @@ void TutorApp::changeEntry() {
         nextEntry();
         advanceRequested.store(false);
     }
+    // Each entry's session starts from its own tempo; only Play from Stopped counts in.
+    newSession(false);
     if (playState == Playing) start();
 }

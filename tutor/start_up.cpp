@@ -1,7 +1,9 @@
 // Start-up: the sound bank (audio system, four samples, the master group and channels),
 // the thirteen images and the layout of the on-screen controls.
 #include <cstdio>
+#include <vector>
 
+#include "rhythm/click_sound.h"
 #include "tutor/tutor_app.h"
 
 namespace {
@@ -59,7 +61,15 @@ bool TutorApp::startUp() {
     audioSystem->getChannel(1, &halfTekSlot.channel);
     audioSystem->getChannel(2, &tekSlot.channel);
     audioSystem->getChannel(3, &slapSlot.channel);
-    for (SoundSlot* slot : {&doumSlot, &halfTekSlot, &tekSlot, &slapSlot})
+    // The count-in's clicks are made here, as the renderer makes them, and sound on a fifth
+    // channel; without them the count-in only flashes.
+    const int rate = audio::outputSampleRate(audioSystem);
+    const std::vector<float> click = makeClick(rate, false, rate);
+    const std::vector<float> accent = makeClick(rate, true, rate);
+    audio::createSoundFromSamples(audioSystem, click.data(), click.size() / 2, &clickSlot.sound);
+    audio::createSoundFromSamples(audioSystem, accent.data(), accent.size() / 2, &accentClick);
+    audioSystem->getChannel(4, &clickSlot.channel);
+    for (SoundSlot* slot : {&doumSlot, &halfTekSlot, &tekSlot, &slapSlot, &clickSlot})
         if (slot->channel) slot->channel->setChannelGroup(masterGroup);
 
     // Every image is tried; one box reports them all.

@@ -48,6 +48,39 @@ struct HeardStep {
     int32_t stepIndex = 0;    // the position after the step, as stepIndex
     int32_t repeatsDone = 0;  // the entry's passes done after the step
     bool beat = false;        // the step begins a beat
+    // The practice session: a count-in click rather than a step (the beats still to click,
+    // this one included; 0 for a step), a step of a silent pass, and the pass's tempo when
+    // the speed trainer set it at this step (0 otherwise), which the knob then shows.
+    int32_t countIn = 0;
+    bool silent = false;
+    int32_t ladderTempo = 0;
+};
+
+// The practice session the learner chose (the Practice menu): the main thread writes, the
+// playback thread reads each choice when a pass begins, so a change applies from the next
+// pass (the count-in from the next Play from Stopped).
+struct PracticeChoices {
+    std::atomic<int32_t> countInBars{0};
+    std::atomic<int32_t> speedStep{0};   // BPM a rung of the speed trainer, below 0 slower; 0: off
+    std::atomic<int32_t> speedEvery{1};  // passes a rung
+    std::atomic<int32_t> speedRange{20}; // BPM from the start tempo where the trainer holds
+    std::atomic<int32_t> silentPlay{0};  // of each cycle, passes that sound, then silentRest
+    std::atomic<int32_t> silentRest{0};  // silent ones; either 0: every pass sounds
+    std::atomic<bool> hold{false};       // the current entry repeats until released
+    // Set by the main thread: the speed trainer was chosen anew (it starts again from the
+    // tempo then playing at the next pass), or the learner set the tempo by hand (it ends).
+    std::atomic<bool> speedChosen{false};
+    std::atomic<bool> speedEndedByHand{false};
+};
+
+// Where the session of the current entry stands: the playback thread's while it runs, the
+// main thread's otherwise.
+struct PracticeSession {
+    int64_t pass = 0;            // the pass under way, from 1; 0 before the entry's first stroke
+    int32_t ladderFrom = 0;      // the speed trainer's first tempo; 0: no trainer runs
+    int32_t ladderTo = 0;        // where it holds
+    int64_t ladderFirstPass = 1; // the pass it began on
+    bool countInDue = false;     // the next start clicks the count-in first
 };
 
 // Where playback stands on the screen: the position after the last step heard.
@@ -55,6 +88,8 @@ struct ShownPosition {
     int32_t entry = 0;
     int32_t stepIndex = 0;
     int32_t repeatsDone = 0;
+    int32_t countIn = 0;  // a count-in click: the beats still to click, this one included
+    bool silent = false;  // a step of a silent pass
 };
 
 // What the composed screen shows, in a few numbers: two frames with equal keys look the
@@ -71,6 +106,8 @@ struct ScreenKey {
     bool rhythmLoaded = false;
     bool showNotes = false;
     bool flashing = false;
+    int32_t countIn = 0;
+    bool silent = false;
     bool operator==(const ScreenKey&) const = default;
 };
 
@@ -165,6 +202,10 @@ public:
     SoundSlot tekSlot;
     SoundSlot slapSlot;
     SoundSlot halfTekSlot;
+    SoundSlot clickSlot;        // the count-in's click, on a channel of its own
+    audio::Sound* accentClick = nullptr;  // a bar's first click, on the same channel
+    PracticeChoices practice;
+    PracticeSession session;
     RhythmEntry* entries = nullptr;
 
     TutorApp() = default;
@@ -204,6 +245,18 @@ public:
     // Playback thread: sounds the entry's steps on the timeline until asked to stop or the
     // entry ends; sleeps until a step is due. False when a stop request ended the sleep.
     void playEntry(RhythmEntry& entry);
+    // Playback thread: clicks the count-in from due on (one click a beat at the entry's
+    // tempo) and returns when its first stroke is due; false when a stop ended it.
+    bool countIn(RhythmEntry& entry, double& due, double lateLimit);
+    // Playback thread, as a pass begins: the session's next pass, and its tempo on the speed
+    // trainer (set on the entry's step time); the tempo when the trainer changed it, else 0.
+    int32_t beginPass(RhythmEntry& entry);
+    // Main thread, while no playback thread runs: the session starts afresh for the current
+    // entry (its pass count, the speed trainer from the tempo now), counting in if asked.
+    void newSession(bool countIn);
+    // Main thread, while no playback thread runs: a speed trainer's entry goes back to the
+    // tempo it started from (Stop, another entry), unless the learner ended it by hand.
+    void restoreLadderStart();
     bool sleepUntil(double due);
     void applyVolume();
 

@@ -92,8 +92,14 @@ std::optional<SoundedStep> PlaybackFixture::nextStep(double increment, double li
             // The step's picture, handed to the screen with it: its beat, and its due time
             // (the thread places a stroke ahead of it), which is when it counts as sounded.
             for (HeardStep heard; app->heardSteps.pop(&heard);) {
+                if (heard.countIn > 0) {
+                    step.clicks.push_back(heard.heardAt - app->heardDelayNow());
+                    continue;
+                }
                 step.beat = heard.beat;
                 step.at = heard.heardAt - app->heardDelayNow();
+                step.silent = heard.silent;
+                step.ladderTempo = heard.ladderTempo;
             }
             seenIndex = index;
             return identify(step);

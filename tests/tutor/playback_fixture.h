@@ -32,6 +32,9 @@ struct SoundedStep {
     bool unknownSound = false;  // something sounded that matches no single slot
     bool beat = false;      // the step begins a beat (as handed to the screen)
     double at = 0.0;        // manual-clock seconds: the due time the thread gave the step
+    bool silent = false;    // a step of a silent pass
+    int32_t ladderTempo = 0;    // the speed trainer's new tempo from this step on; 0: none
+    std::vector<double> clicks; // count-in clicks handed over before it: their due times
 };
 
 class PlaybackFixture : public TutorFixture {

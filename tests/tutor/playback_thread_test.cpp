@@ -297,4 +297,82 @@ TEST_F(PlaybackThread, PlaysAPlaylistInOrderWithItsRepeatsAndABreathAfterEachEnt
     EXPECT_EQ(app->entries[2].repeatsDone.load(), 0);
 }
 
+TEST_F(PlaybackThread, APracticeSessionCountsInClimbsWherePassesBeginAndLeavesPassesSilent) {
+    // Two beats a cycle: a bar of count-in is two clicks. Half a second a beat at 120 BPM.
+    loadNotations({"D-t-"}, 120, 2);
+    PracticeChoices& practice = app->practice;
+    practice.countInBars.store(2);
+    practice.speedStep.store(10);
+    practice.speedRange.store(20);
+    practice.silentPlay.store(1);
+    practice.silentRest.store(1);
+    app->start();
+    std::vector<SoundedStep> steps;
+    while (steps.size() < 16) {
+        auto step = nextStep(increment);
+        ASSERT_TRUE(step) << "step " << steps.size() << " never sounded";
+        steps.push_back(*step);
+    }
+    // Four clicks a beat apart, and the first stroke one beat after the last, to the tick.
+    ASSERT_EQ(steps[0].clicks.size(), 4u);
+    for (std::size_t i = 1; i < 4; ++i) EXPECT_NEAR(steps[0].clicks[i] - steps[0].clicks[i - 1], 0.5, 1e-9);
+    EXPECT_NEAR(steps[0].at - steps[0].clicks.back(), 0.5, 1e-9);
+    // 120, 130, 140 BPM and holding; a new tempo times the steps of its pass from its first.
+    const int32_t tempos[] = {120, 130, 140, 140};
+    for (int i = 0; i < 16; ++i) {
+        const int pass = i / 4;
+        EXPECT_EQ(steps[i].silent, pass % 2 == 1) << i;
+        // The offline output renders the clicks with the first stroke: more than one sound.
+        if (i == 0) EXPECT_TRUE(steps[i].unknownSound);
+        else EXPECT_EQ(steps[i].slot, steps[i].silent ? nullptr : slotOf("D-t-"[i % 4])) << i;
+        EXPECT_EQ(steps[i].ladderTempo, i % 4 == 0 && pass > 0 && pass < 3 ? tempos[pass] : 0) << i;
+        if (i == 0) continue;
+        const double stepTime = 60.0 / (2 * tempos[(i - 1) / 4]);
+        EXPECT_NEAR(steps[i].at - steps[i - 1].at, stepTime, 1e-9) << i;
+    }
+    // Stop: the trainer's entry goes back to where it started.
+    app->stop();
+    EXPECT_EQ(app->tempo, 120);
+    EXPECT_EQ(app->entries[0].tempo, 120);
+    expectIndex(0);
+
+    // Play again: a new count-in; a resume after a pause has none; a tempo set by hand ends
+    // the trainer there, and Stop leaves it.
+    app->start();
+    auto first = nextStep(increment);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->clicks.size(), 4u);
+    app->togglePause();
+    app->start();
+    auto resumed = nextStep(increment);
+    ASSERT_TRUE(resumed);
+    EXPECT_TRUE(resumed->clicks.empty());
+    app->setTempoByHand(100);
+    for (int i = 2; i < 8; ++i) {
+        auto step = nextStep(increment);
+        ASSERT_TRUE(step);
+        EXPECT_EQ(step->ladderTempo, 0) << i;
+        if (i > 2) {
+            EXPECT_NEAR(step->at - resumed->at, (i - 1) * 0.3, 1e-9) << i;
+        }
+    }
+    app->stop();
+    EXPECT_EQ(app->tempo, 100);
+}
+
+TEST_F(PlaybackThread, AHeldEntryRepeatsUntilReleasedAndThenEndsItsPass) {
+    loadNotations({"D-", "t-"}, 300, 4, {1, 1});
+    app->practice.hold.store(true);
+    app->start();
+    for (int i = 0; i < 6; ++i) {
+        auto step = nextStep(increment);
+        ASSERT_TRUE(step) << i;
+        EXPECT_EQ(step->entry, 0) << i;
+        if (i == 4) app->practice.hold.store(false);  // released in the third pass
+    }
+    EXPECT_FALSE(nextStep(increment));
+    EXPECT_TRUE(app->advanceRequested.load());
+    EXPECT_EQ(app->entries[0].repeatsDone.load(), 3);
+}
+
 }  // namespace
