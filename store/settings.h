@@ -21,7 +21,13 @@
 // - CR LF line ends and a UTF-8 byte-order mark (as some editors save) are accepted.
 //
 // The settings and their ranges:
-//     sound_delay_ms   soundDelayMs   -50 to 300, default 0
+//     sound_delay_ms       soundDelayMs       -50 to 300, default 0
+//     count_in_bars        countInBars          0 to 2, default 0
+//     speed_step_bpm       speedStepBpm       -10 to 10, default 0 (no speed trainer)
+//     speed_every_passes   speedEveryPasses     1 to 8, default 1
+//     speed_range_bpm      speedRangeBpm        5 to 100, default 20
+//     silent_play_passes   silentPlayPasses     0 to 8, default 0 (no silent passes)
+//     silent_rest_passes   silentRestPasses     0 to 8, default 0
 // Adding one: a member below and its row in settings.cpp's table (key, range, note); a
 // static_assert there keeps the two in step.
 //
@@ -54,6 +60,13 @@ constexpr int64_t maxSettingsBytes = 64 * 1024;
 
 struct Settings {
     int32_t soundDelayMs = 0;
+    // The practice session (the Practice menu).
+    int32_t countInBars = 0;
+    int32_t speedStepBpm = 0;
+    int32_t speedEveryPasses = 1;
+    int32_t speedRangeBpm = 20;
+    int32_t silentPlayPasses = 0;
+    int32_t silentRestPasses = 0;
 };
 
 struct SettingsRead {
