@@ -1,6 +1,7 @@
 // Reading the input files into a plan.
 #include "cli/render/plan_loader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -77,6 +78,8 @@ bool loadPlan(const std::string& inputPath, const PlanSettings& settings, Render
     plan.rate = settings.rate;
     plan.countInBeats = settings.countInBeats;
     plan.limitFrames = settings.limitFrames;
+    plan.ladder = settings.ladder;
+    plan.silent = settings.silent;
 
     if (!isPlaylistFile(path)) {
         PlanEntry entry;
@@ -126,8 +129,9 @@ bool loadPlan(const std::string& inputPath, const PlanSettings& settings, Render
     for (PlanEntry& entry : plan.entries) {
         if (settings.tempo > 0) entry.tempo = settings.tempo;
         // Steps of at least one frame keep every stroke on a frame of its own.
-        if (static_cast<int64_t>(entry.tempo) * entry.subdivision > int64_t(60) * plan.rate) {
-            error = path + ": " + std::to_string(entry.tempo) + " beats per minute with " +
+        const int32_t fastest = plan.ladder.start > 0 ? std::max(plan.ladder.start, plan.ladder.end) : entry.tempo;
+        if (static_cast<int64_t>(fastest) * entry.subdivision > int64_t(60) * plan.rate) {
+            error = path + ": " + std::to_string(fastest) + " beats per minute with " +
                     std::to_string(entry.subdivision) + " steps per beat is too fast to render at " +
                     std::to_string(plan.rate) + " Hz";
             return false;

@@ -5,7 +5,8 @@
 // 1000 entries, a rhythm file it cannot read); an odd number of lines is accepted with a
 // warning, as the tutor accepts it. An entry that never ends (count 0 or less) is refused
 // unless a length limit is given. A step shorter than one frame at the render's rate is
-// refused. Messages name the file, and the line when there is one.
+// refused, with a ladder at its fastest tempo. Messages name the file, and the line when
+// there is one.
 //
 // Threads: any. Ownership: the caller owns the results.
 #pragma once
@@ -22,6 +23,8 @@ struct PlanSettings {
     int32_t countInBeats = 0;
     int32_t rate = 48000;
     int64_t limitFrames = -1;   // below 0: no limit
+    SpeedLadder ladder;         // start above 0: every entry's passes climb it
+    SilentPasses silent;
 };
 
 // True when path names a playlist: .krp (case ignored), or, for a name that is neither

@@ -59,8 +59,8 @@ bool PlanRenderer::open(const RenderPlan& plan, const std::string& dataFolder, d
         system_->getChannel(i, &channels_[i]);
         channels_[i]->setChannelGroup(group);
     }
-    // A click never rings into the next beat.
-    const int64_t beat = plan.entries.empty() ? 1 : stepFrame(1, plan.entries[0].tempo, 1, plan.rate);
+    // A click never rings into the next beat of the count-in, at the first pass's tempo.
+    const int64_t beat = plan.entries.empty() ? 1 : stepFrame(1, passTempo(plan, plan.entries[0], 1), 1, plan.rate);
     for (int accent = 0; accent < 2; ++accent) {
         clicks_[accent] = makeClick(plan.rate, accent == 1, beat - 1);
         soundFrames[int(StrokeSound::Click) + accent] = static_cast<int64_t>(clicks_[accent].size() / 2);
@@ -87,9 +87,10 @@ bool PlanRenderer::open(const RenderPlan& plan, const std::string& dataFolder, d
 }
 
 void PlanRenderer::addClicks(float* out, int64_t from, int64_t frames) {
+    const int32_t tempo = plan_.countInBeats > 0 ? passTempo(plan_, plan_.entries[0], 1) : 0;
     for (int32_t beat = 0; beat < plan_.countInBeats; ++beat) {
         const std::vector<float>& click = clicks_[beat == 0 ? 1 : 0];
-        const int64_t start = stepFrame(beat, plan_.entries[0].tempo, 1, plan_.rate);
+        const int64_t start = stepFrame(beat, tempo, 1, plan_.rate);
         const int64_t first = std::max(start, from);
         const int64_t last = std::min<int64_t>(start + static_cast<int64_t>(click.size() / 2), from + frames);
         for (int64_t f = first; f < last; ++f) {

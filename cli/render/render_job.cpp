@@ -47,7 +47,11 @@ std::string cutWarning(const RenderOptions& options, const RenderPlan& plan, int
     const PlanEntry& entry = plan.entries[at.entry];
     if (!isPlaylistFile(options.input)) {
         if (at.pass > entry.passes) return text + ", as the last strokes ring out";
-        return text + ", in pass " + std::to_string(at.pass) + " of " + std::to_string(entry.passes);
+        // A practice track says which pass of the session it stops in.
+        std::string pass = at.silent ? "silent, " : "";
+        if (plan.ladder.start > 0) pass += std::to_string(at.tempo) + " BPM, ";
+        pass = pass.empty() ? "" : " (" + pass.substr(0, pass.size() - 2) + ")";
+        return text + ", in pass " + std::to_string(at.pass) + " of " + std::to_string(entry.passes) + pass;
     }
     text += ", in entry " + std::to_string(at.entry + 1) + " of " + std::to_string(plan.entries.size()) +
             " (" + entry.name + ")";
@@ -88,6 +92,8 @@ bool renderToFile(const RenderOptions& options, const std::string& dataFolder, c
     settings.tempo = options.tempo;
     settings.repeats = options.repeats;
     settings.countInBeats = options.countInBeats;
+    settings.ladder = options.ladder;
+    settings.silent = options.silent;
     settings.rate = options.rate;
     if (options.minutes > 0.0) settings.limitFrames = std::llround(options.minutes * 60.0 * options.rate);
     if (settings.limitFrames == 0) {
@@ -95,8 +101,17 @@ bool renderToFile(const RenderOptions& options, const std::string& dataFolder, c
                 std::to_string(options.rate) + " Hz: the file would be empty";
         return false;
     }
-    if (options.repeatsGiven && isPlaylistFile(options.input))
+    const bool playlist = isPlaylistFile(options.input);
+    if (options.repeatsGiven && playlist)
         warnings.push_back("--repeats is for a single rhythm; the playlist's own counts are kept");
+    // A ladder or silent passes that the rhythm's few passes never reach.
+    if (!playlist) {
+        const std::string passes = std::to_string(options.repeats) + (options.repeats == 1 ? " pass" : " passes");
+        if (options.ladder.moves() && options.repeats <= options.ladder.every)
+            warnings.push_back("the ladder does not move in " + passes + "; give more with '--repeats'");
+        if (options.silent.any() && options.repeats <= options.silent.play)
+            warnings.push_back("no pass is silent in " + passes + "; give more with '--repeats'");
+    }
     RenderPlan plan;
     if (!loadPlan(options.input, settings, plan, warnings, error)) return false;
     for (const PlanEntry& entry : plan.entries)

@@ -3,8 +3,10 @@
 // printed here; the program prints the warnings, the error or the report.
 //
 // A render longer than --minutes, or than a day, is cut on the exact frame of the limit,
-// whatever entry is playing then, and a warning says where the cut fell. A render that would
-// have no frames is refused.
+// whatever entry is playing then, and a warning says where the cut fell (with a ladder or
+// silent passes, also the pass's tempo or silence). A render that would have no frames is
+// refused. A single rhythm with too few passes for its ladder to move, or for a pass to be
+// silent, is rendered with a warning.
 //
 // On any failure (a refused input or option, a missing sample, a write error, an
 // interruption) no output file is left behind, and one that existed before is unchanged.

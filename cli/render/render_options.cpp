@@ -30,13 +30,45 @@ bool realNumber(const std::string& text, double low, double high, double& value)
     return true;
 }
 
+// "80:120:5" cut at its colons.
+std::vector<std::string> colonFields(const std::string& text) {
+    std::vector<std::string> fields(1);
+    for (const char c : text) {
+        if (c == ':') fields.emplace_back();
+        else fields.back().push_back(c);
+    }
+    return fields;
+}
+
+std::string takeLadder(const std::string& value, SpeedLadder& ladder) {
+    const std::vector<std::string> fields = colonFields(value);
+    if (fields.size() < 3 || fields.size() > 4) return "START:END:STEP or START:END:STEP:EVERY, such as 80:120:5";
+    // The tutor's tempo slider's range.
+    if (!wholeNumber(fields[0], 30, 300, ladder.start) || !wholeNumber(fields[1], 30, 300, ladder.end))
+        return "START and END are whole tempos from 30 to 300";
+    if (!wholeNumber(fields[2], 1, 270, ladder.step)) return "STEP is a whole number of beats per minute from 1 to 270";
+    ladder.every = 1;
+    if (fields.size() == 4 && !wholeNumber(fields[3], 1, 1000000, ladder.every))
+        return "EVERY is a whole number of passes from 1 to 1000000";
+    return "";
+}
+
+std::string takeSilent(const std::string& value, SilentPasses& silent) {
+    const std::vector<std::string> fields = colonFields(value);
+    if (fields.size() != 2 || !wholeNumber(fields[0], 1, 1000, silent.play) ||
+        !wholeNumber(fields[1], 1, 1000, silent.rest))
+        return "PLAY:REST, passes heard then passes silent, each from 1 to 1000, such as 1:1";
+    return "";
+}
+
 // The long options' codes beyond the short options' letters.
-enum : int { Tempo = 256, Repeats, CountIn, Gain, Rate, Minutes, Version };
+enum : int { Tempo = 256, Repeats, CountIn, Ladder, Silent, Gain, Rate, Minutes, Version };
 
 const option longOptions[] = {
     {"output", required_argument, nullptr, 'o'},  {"type", required_argument, nullptr, 't'},
     {"tempo", required_argument, nullptr, Tempo}, {"repeats", required_argument, nullptr, Repeats},
     {"count-in", required_argument, nullptr, CountIn}, {"gain", required_argument, nullptr, Gain},
+    {"ladder", required_argument, nullptr, Ladder}, {"silent", required_argument, nullptr, Silent},
     {"rate", required_argument, nullptr, Rate},   {"minutes", required_argument, nullptr, Minutes},
     {"quiet", no_argument, nullptr, 'q'},         {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, Version},
@@ -65,6 +97,8 @@ std::string takeValue(int code, const std::string& value, RenderOptions& options
             options.repeatsGiven = true;
             return wholeNumber(value, 1, 1000000, options.repeats) ? "" : "a whole number from 1 to 1000000";
         case CountIn: return wholeNumber(value, 0, 64, options.countInBeats) ? "" : "a whole number from 0 to 64";
+        case Ladder: return takeLadder(value, options.ladder);
+        case Silent: return takeSilent(value, options.silent);
         case Gain: return realNumber(value, -60.0, 24.0, options.gainDb) ? "" : "a number from -60 to 24";
         case Rate: return wholeNumber(value, 8000, 192000, options.rate) ? "" : "a whole number from 8000 to 192000";
         case Minutes:
@@ -90,10 +124,20 @@ const char* renderUsage() {
            "                      - writes to standard output (WAV unless --type says)\n"
            "  -t, --type TYPE     wav, flac or ogg, whatever FILE's extension\n"
            "      --tempo BPM     play every entry at this tempo (1 to 10000)\n"
-           "      --repeats N     passes of a single rhythm (default 1, up to 1000000);\n"
-           "                      a playlist keeps its own counts\n"
-           "      --count-in B    B metronome clicks at the first entry's tempo before it\n"
-           "                      starts (0 to 64)\n"
+           "      --repeats N     passes of a single rhythm, silent ones included\n"
+           "                      (default 1, up to 1000000); a playlist keeps its counts\n"
+           "      --count-in B    B metronome clicks, one beat apart, at the first entry's\n"
+           "                      tempo (with --ladder, START) before it starts (0 to 64)\n"
+           "      --ladder START:END:STEP[:EVERY]\n"
+           "                      a speed ladder, climbed as in the tutor's practice: each\n"
+           "                      entry's passes start at START beats per minute and move\n"
+           "                      STEP towards END every EVERY passes (default 1), then\n"
+           "                      hold at END; tempos 30 to 300, END below START slows\n"
+           "                      down; not with --tempo\n"
+           "      --silent PLAY:REST\n"
+           "                      PLAY passes heard, then REST passes silent for you to play\n"
+           "                      alone, over and over (1 to 1000 each); a silent pass keeps\n"
+           "                      its time\n"
            "      --gain DB       loudness in decibels (default 0, -60 to +24; above 0 may clip)\n"
            "      --rate HZ       sample rate (default 48000, 8000 to 192000)\n"
            "      --minutes M     cut the file at exactly M minutes, whatever is playing then\n"
@@ -161,6 +205,10 @@ bool parseRenderOptions(int argc, const char* const* argv, RenderOptions& option
         }
     }
     if (options.help || options.version) return true;
+    if (options.tempo > 0 && options.ladder.start > 0) {
+        error = "'--tempo' and '--ladder' both set the tempo: give one of them";
+        return false;
+    }
     for (int i = optind; i < argc; ++i) {
         if (!options.input.empty()) {
             error = "more than one input file ('" + options.input + "' and '" + args[i] + "')";

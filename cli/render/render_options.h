@@ -4,7 +4,8 @@
 // ("-qv", "-oout.wav"), long ones as "--tempo 120" or "--tempo=120" (or any unambiguous
 // beginning of their name), "--" before an input that starts with '-'. Numbers are checked
 // against their ranges here, so the rest of the program sees only usable values. A second
-// input or a second -o is refused rather than one silently winning.
+// input or a second -o is refused rather than one silently winning, and so are --tempo and
+// --ladder together.
 //
 // Threads: the main thread (getopt_long keeps its state in globals). Ownership: the caller
 // owns the results.
@@ -15,6 +16,7 @@
 #include <string>
 
 #include "cli/render/sound_file_writer.h"
+#include "rhythm/practice_session.h"
 
 struct RenderOptions {
     std::string input;
@@ -24,6 +26,8 @@ struct RenderOptions {
     int32_t repeats = 1;      // passes of a single rhythm
     bool repeatsGiven = false;
     int32_t countInBeats = 0;
+    SpeedLadder ladder;       // --ladder; start 0: none
+    SilentPasses silent;      // --silent
     double gainDb = 0.0;
     int32_t rate = 48000;
     double minutes = 0.0;     // 0: no length limit

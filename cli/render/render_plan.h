@@ -6,7 +6,15 @@
 // seconds rounded to the nearest frame, halves up. After an entry's last step the next
 // entry starts as in the tutor: nextEntryDelay after that step, rounded to the nearest frame
 // (a delay of one whole step is the exact step of the grid). A count-in of B beats clicks on
-// the first B beats of the first entry's tempo, and the first entry starts on beat B.
+// the first B beats of the first entry's first pass's tempo, and the first entry starts on
+// beat B.
+//
+// A practice session (rhythm/practice_session.h) plays as the tutor plays it. With a speed
+// ladder every entry's passes climb from its start, and the steps are counted from the start
+// of each rung, the run of passes at one tempo: step j of a rung starts stepFrame(j) at the
+// rung's tempo after the rung starts, the next rung where the rung's steps end, and the seam
+// after the entry is timed by its last pass's tempo. Without a ladder an entry is one rung.
+// A silent pass keeps its time on the grid; its strokes are left out.
 //
 // Length: a plan that ends lasts until its last step's time is over or its last strokes
 // have rung out, whichever is later; limitFrames, when set, cuts it on that exact frame,
@@ -23,6 +31,7 @@
 #include <vector>
 
 #include "rhythm/notation_parser.h"
+#include "rhythm/practice_session.h"
 
 // The sounds of a render: the four drum samples and the count-in's two clicks.
 enum class StrokeSound : int32_t { Doum, HalfTek, Tek, Slap, Click, AccentClick };
@@ -43,6 +52,8 @@ struct RenderPlan {
     int32_t rate = 48000;
     int32_t countInBeats = 0;
     int64_t limitFrames = -1;  // below 0: no limit
+    SpeedLadder ladder;        // start 0: no ladder, each entry plays at its own tempo
+    SilentPasses silent;       // none: every pass sounds
 };
 
 struct Stroke {
@@ -58,6 +69,9 @@ int64_t stepFrame(int64_t step, int32_t tempo, int32_t subdivision, int32_t rate
 // Frames from an entry's last step to the next entry's first step.
 int64_t seamFrames(int32_t tempo, int32_t subdivision, int32_t rate);
 
+// The tempo of an entry's pass `pass` (from 1): the ladder's, else the entry's own.
+int32_t passTempo(const RenderPlan& plan, const PlanEntry& entry, int64_t pass);
+
 // The plan's own length in frames, limitFrames left aside, given how many frames each sound
 // lasts (indexed by StrokeSound). A result above `bound` says only that the plan goes on past
 // bound: it never ends, or entries still start after bound.
@@ -65,16 +79,30 @@ int64_t naturalLength(const RenderPlan& plan, const std::array<int64_t, strokeSo
                       int64_t bound);
 
 // What the plan plays at a frame: the count-in, or an entry and its pass (from 1; above the
-// entry's passes while its last strokes ring out, before the next entry starts).
+// entry's passes while its last strokes ring out, before the next entry starts), the pass's
+// tempo (its last pass's as it rings out; the count-in's in the count-in) and whether it is
+// a silent pass.
 struct PlanPosition {
     bool countIn = false;
     std::size_t entry = 0;
     int64_t pass = 1;
+    int32_t tempo = 0;
+    bool silent = false;
 };
 PlanPosition planPositionAt(const RenderPlan& plan, int64_t frame);
 
-// The plan's strokes (rests left out) in frame order, ending with the last one that starts
-// before `end`.
+// A rung: a run of an entry's passes at one tempo (the whole entry without a ladder).
+struct PlanRung {
+    int64_t firstPass = 1;  // from 1
+    int64_t passes = 0;     // 0: on to the end of an entry that never ends
+    int32_t tempo = 0;
+};
+
+// The rung of an entry that begins at pass `firstPass`.
+PlanRung rungFrom(const RenderPlan& plan, const PlanEntry& entry, int64_t firstPass);
+
+// The plan's strokes (rests and silent passes left out) in frame order, ending with the last
+// one that starts before `end`.
 class StrokeTimeline {
 public:
     StrokeTimeline(const RenderPlan& plan, int64_t end);
@@ -86,5 +114,7 @@ private:
     int32_t click_ = 0;         // count-in beats clicked so far
     std::size_t entry_ = 0;     // the entry being walked
     int64_t entryStart_ = 0;    // its first frame
-    int64_t step_ = 0;          // its next step, counted across passes
+    PlanRung rung_;             // its rung being walked
+    int64_t rungStart_ = 0;     // the rung's first frame
+    int64_t step_ = 0;          // the rung's next step, counted across its passes
 };

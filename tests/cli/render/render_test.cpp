@@ -93,19 +93,40 @@ int64_t frameAt(double numerator, double denominator, int rate) {
 TEST_F(Render, StrokesOfAShippedRhythmSitOnTheExactFramesOfTheirSteps) {
     // Maqsum slowed to 37 beats per minute: each sample dies away before the next stroke, and
     // a step is 38918.9 frames at 48 kHz, 35756.8 at 44.1 kHz, so every stroke is rounded.
+    // Then ladders up by 6 every 2 passes and down by 5 every pass, the grid counted from each
+    // rung, silent passes, clicks at the first tempo whose beat (75600, 64000 frames) is exact.
     const std::string notation = "dt-td-t-dt-td-t-";
-    for (const int rate : {48000, 44100}) {
-        SCOPED_TRACE(rate);
-        PlanSettings settings;
-        settings.tempo = 37;
-        settings.repeats = 2;
-        settings.rate = rate;
+    struct Case { int rate; int32_t tempo, repeats, countIn; SpeedLadder ladder; SilentPasses silent; };
+    const Case cases[] = {{48000, 37, 2, 0, {}, {}}, {44100, 37, 2, 0, {}, {}},
+                          {44100, 0, 5, 2, {35, 47, 6, 2}, {2, 1}}, {48000, 0, 3, 3, {45, 30, 5, 1}, {1, 1}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.repeats);
+        const PlanSettings settings{c.tempo, c.repeats, c.countIn, c.rate, -1, c.ladder, c.silent};
         std::vector<Stroke> planned;
         const auto found = onsets(data_ + "rhythms/maqsum.krf", settings, planned);
+        const int32_t first = c.tempo > 0 ? c.tempo : c.ladder.start;
         std::vector<int64_t> expected;
-        for (int k = 0; k < 32; ++k)
-            if (notation[k % 16] != '-') expected.push_back(frameAt(60.0 * k, 37.0 * 2, rate));
+        for (int k = 0; k < c.countIn; ++k) expected.push_back(frameAt(60.0 * k, first, c.rate));
+        int64_t rungStart = frameAt(60.0 * c.countIn, first, c.rate), steps = 0;
+        const auto at = [&](int32_t tempo) { return rungStart + frameAt(60.0 * steps, 2.0 * tempo, c.rate); };
+        for (int32_t pass = 1, tempo = first; pass <= c.repeats; ++pass) {
+            const int32_t moved = std::min((pass - 1) / c.ladder.every * c.ladder.step, std::abs(c.ladder.end - first));
+            const int32_t now = c.tempo > 0 ? c.tempo : first + (c.ladder.end > first ? moved : -moved);
+            if (now != tempo) {
+                rungStart = at(tempo);
+                steps = 0;
+                tempo = now;
+            }
+            const bool heard = c.silent.rest == 0 || (pass - 1) % (c.silent.play + c.silent.rest) < c.silent.play;
+            const int64_t begins = at(tempo);
+            for (int k = 0; k < 16; ++k, ++steps)
+                if (heard && notation[k] != '-') expected.push_back(at(tempo));
+            const auto silence = [](float value) { return value == 0.0f; };
+            EXPECT_TRUE(heard || std::all_of(stream_.begin() + 2 * begins, stream_.begin() + 2 * at(tempo), silence))
+                << "pass " << pass;
+        }
         expectOnFrames(found, expected, planned);
+        EXPECT_TRUE(c.countIn == 0 || planned[c.countIn].frame - planned[c.countIn - 1].frame == 60 * c.rate / first);
     }
 }
 
@@ -127,6 +148,27 @@ TEST_F(Render, APlaylistsSeamsAreTimedAsInTheTutor) {
     expectOnFrames(found, {0, beat, 2 * beat, 2 * beat + second, 2 * beat + third}, planned);
 }
 
+// Renders without a ladder or silent passes, as checksums (FNV-1a) of their strokes and 16-bit
+// samples taken before the practice session came to the renderer.
+TEST_F(Render, RendersWithoutThePracticeOptionsAreUnchanged) {
+    write("fast.krf", "Fast\n300\n4\nt---\n");
+    write("slow.krf", "Slow\n37\n1\nd-\n");
+    const std::string list = write("seams.krp", "fast.krf\n2\nslow.krf\n1\nfast.krf\n3\n");
+    struct Case { std::string input; PlanSettings settings; uint64_t sum; };
+    const Case cases[] = {{data_ + "rhythms/maqsum.krf", {0, 3, 4, 48000, -1, {}, {}}, 0xe8c8f410f6d786b0},
+                          {data_ + "rhythms/aqsaq.krf", {137, 5, 0, 44100, -1, {}, {}}, 0xc5be83723fc3a47b},
+                          {list, {0, 1, 2, 44100, -1, {}, {}}, 0x75bcf20213756dec}};
+    for (const Case& c : cases) {
+        std::vector<Stroke> planned;
+        onsets(c.input, c.settings, planned);
+        uint64_t sum = 14695981039346656037ull;
+        const auto mix = [&sum](int64_t value) { sum = (sum ^ static_cast<uint64_t>(value)) * 1099511628211ull; };
+        for (const Stroke& stroke : planned) mix(stroke.frame * strokeSoundCount + int(stroke.sound));
+        for (const float value : stream_) mix(std::lrint(std::clamp(value, -1.0f, 1.0f) * 32767));
+        EXPECT_EQ(sum, c.sum) << c.input << ": 0x" << std::hex << sum;
+    }
+}
+
 // Also what becomes of the output: a file replaced keeps its mode, a symbolic link stays and
 // its target gets the render, a pipe gets a WAV whose header tells the exact length, and
 // every file carries the title.
@@ -136,6 +178,7 @@ TEST_F(Render, TheFileLastsExactlyAsLongAsThePlanOrItsLimit) {
     write("rest.krf", "Rest\n20\n1\nd-\n");  // a doum, then 3 s of rest; the next entry at 6 s
     const std::string rests = write("rests.krp", "rest.krf\n1\nrest.krf\n1\n");
     const std::string restsText = write("rests.txt", "rest.krf\n1\nrest.krf\n1\n");
+    const std::string climbs = write("climbs.krp", "rest.krf\n2\nrest.krf\n1\n");
     fs::permissions(write("old.wav", "a file from before"), fs::perms(0640));
     fs::create_symlink("old.wav", dir_ / "link.wav");
     ASSERT_EQ(mkfifo((dir_ / "pipe.wav").c_str(), 0600), 0);
@@ -146,6 +189,8 @@ TEST_F(Render, TheFileLastsExactlyAsLongAsThePlanOrItsLimit) {
         int64_t frames;
         std::string warns;  // how a cut is named; empty: no warning
         std::string title, readFrom = "";
+        SpeedLadder ladder = {};
+        SilentPasses silent = {};
     };
     const int rate = 48000;
     const std::string maqsum = data_ + "rhythms/maqsum.krf";
@@ -164,6 +209,13 @@ TEST_F(Render, TheFileLastsExactlyAsLongAsThePlanOrItsLimit) {
         {maqsum, "cut.wav", 2, 0, 0.1001, 288288, "0.1001 cuts the render at 0:06.006, in pass 2 of 2", "Maqsum"},
         {maqsum, "link.wav", 1, 0, 0.0, frameAt(16 * 60.0, 200.0, rate), "", "Maqsum", "old.wav"},
         {maqsum, "pipe.wav", 1, 0, 0.0, frameAt(16 * 60.0, 200.0, rate), "", "Maqsum", "piped.wav"},
+        // Clicks at 80, two passes at 80 (the second silent), one at 90; cut in the silent one.
+        {maqsum, "ladder.wav", 3, 4, 0.0, frameAt(4 * 60.0, 80, rate) + frameAt(32 * 60.0, 160, rate) +
+         frameAt(16 * 60.0, 180, rate), "", "Maqsum", "", {80, 120, 10, 2}, {1, 1}},
+        {maqsum, "ladder-cut.wav", 3, 4, 0.2, frameAt(12, 1, rate), "0:12.000, in pass 2 of 3 (silent, 80 BPM)",
+         "Maqsum", "", {80, 120, 10, 2}, {1, 1}},
+        // Passes of 2 s at 60 and 1 s at 120, its seam 0.5 s; the next entry again at 60.
+        {climbs, "climbs.wav", 1, 0, 0.0, frameAt(5, 1, rate), "", "climbs", "", {60, 120, 60, 1}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.output);
@@ -173,6 +225,8 @@ TEST_F(Render, TheFileLastsExactlyAsLongAsThePlanOrItsLimit) {
         options.repeats = c.repeats;
         options.countInBeats = c.countIn;
         options.minutes = c.minutes;
+        options.ladder = c.ladder;
+        options.silent = c.silent;
         RenderReport report;
         std::vector<std::string> warnings;
         std::string error;
@@ -309,23 +363,33 @@ TEST(RenderOptions, ReadsBothSpellingsAndRefusesWhatCannotBeUsed) {
     EXPECT_EQ(options.countInBeats, 4);
     EXPECT_TRUE(options.verbose);
     EXPECT_FALSE(options.repeatsGiven);
-    const std::vector<std::vector<const char*>> refused = {
-        {"in.krf", "-o", "x.wav", "--tempo", "0"},       {"in.krf", "-o", "x.wav", "--tempo", "12.5"},
-        {"in.krf", "-o", "x.wav", "--rate", "4000"},     {"in.krf", "-o", "x.wav", "--gain", "nan"},
-        {"in.krf", "-o", "x.wav", "--minutes", "0"},     {"in.krf", "-o", "x.wav", "--count-in", "65"},
-        {"in.krf", "-o", "x.wav", "--repeats", "0"},     {"in.krf", "-o", "x.wav", "--speed", "2"},
-        {"in.krf", "-o", "x.wav", "--tempo"},            {"in.krf"},
-        {"in.krf", "-o", "x.wav", "--", "--tempo"},  // after "--", a second input
-        {"in.krf", "-o", "x.wav", "-o", "y.wav"},    {"in.krf", "-o", "-", "--type", "mp3"},
+    // After "in.krf -o x.wav", each refused with what it says.
+    const std::vector<std::pair<std::vector<const char*>, std::string>> refused = {
+        {{"--tempo", "0"}, "'0' for '--tempo': a whole number from 1 to 10000"}, {{"--tempo", "12.5"}, "1 to 10000"},
+        {{"--rate", "4000"}, "from 8000 to 192000"},       {{"--gain", "nan"}, "a number from -60 to 24"},
+        {{"--minutes", "0"}, "above 0, up to 1440"},       {{"--count-in", "65"}, "from 0 to 64"},
+        {{"--repeats", "0"}, "from 1 to 1000000"},         {{"--speed", "2"}, "unknown option '--speed'"},
+        {{"--tempo"}, "option '--tempo' needs a value"},   {{"--", "--tempo"}, "more than one input"},
+        {{"-o", "y.wav"}, "'-o' given twice"},             {{"--type", "mp3"}, "wav, flac or ogg"},
+        {{"--ladder", "80:120"}, "'80:120' for '--ladder': START:END:STEP or START:END:STEP:EVERY"},
+        {{"--ladder", "80:301:5"}, "START and END are whole tempos from 30 to 300"},
+        {{"--ladder", "80:120:0"}, "STEP is a whole number of beats per minute from 1 to 270"},
+        {{"--ladder", "80:120:5:0"}, "EVERY is a whole number of passes from 1 to 1000000"},
+        {{"--ladder", "80:120:5", "--tempo", "90"}, "'--tempo' and '--ladder' both set the tempo"},
+        {{"--silent", "1:0"}, "'1:0' for '--silent': PLAY:REST, passes heard then passes silent, each from 1 to 1000"},
     };
-    for (const auto& args : refused) {
+    for (auto [args, says] : refused) {
+        args.insert(args.begin(), {"in.krf", "-o", "x.wav"});
         EXPECT_FALSE(parse(args, options, error)) << args.back();
-        EXPECT_FALSE(error.empty());
+        EXPECT_NE(error.find(says), std::string::npos) << error;
     }
+    EXPECT_FALSE(parse({"in.krf"}, options, error));
     EXPECT_TRUE(parse({"--help"}, options, error) && options.help);
     // Short options combined, a value joined to its option, options after the input.
-    ASSERT_TRUE(parse({"-qvtflac", "in.krf", "-o-"}, options, error)) << error;
+    ASSERT_TRUE(parse({"-qvtflac", "in.krf", "-o-", "--ladder=90:60:5", "--silent", "3:2"}, options, error)) << error;
     EXPECT_TRUE(options.quiet && options.verbose);
+    EXPECT_TRUE(options.ladder.start == 90 && options.ladder.end == 60 && options.ladder.step == 5 &&
+                options.ladder.every == 1 && options.silent.play == 3 && options.silent.rest == 2);
     EXPECT_EQ(options.output, "-");
     EXPECT_EQ(options.input, "in.krf");
     SoundFileFormat format = SoundFileFormat::Wav;
