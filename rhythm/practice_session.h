@@ -31,7 +31,9 @@ struct SilentPasses {
     bool any() const { return play > 0 && rest > 0; }
 };
 
-// The tempo of pass `pass` (from 1); a ladder that does not move plays at its start.
+// The tempo of pass `pass` (from 1); a ladder that does not move plays at its start. It
+// moves one way only, from start towards end, never past end: the fastest (or slowest)
+// pass of a ladder is at end or at the last pass.
 int32_t ladderTempo(const SpeedLadder& ladder, int64_t pass);
 
 // Whether pass `pass` (from 1) sounds.
