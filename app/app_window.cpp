@@ -6,6 +6,8 @@
 
 #include "app/menu_commands.h"
 #include "app/resource_ids.h"
+#include "tutor/mouse_wheel.h"
+#include "tutor/tutor_app.h"
 
 AppWindow appWindow;
 InputSnapshot inputSnapshot;
@@ -14,6 +16,8 @@ int32_t classRegistrationCount = 0;
 
 namespace {
 const char* const className = "DefaultWindow";
+// The part of a wheel turn over a slider that is not yet a whole notch (the one window's).
+WheelRest wheelRest;
 }
 
 bool AppWindow::registerWindowClass() {
@@ -119,6 +123,15 @@ LRESULT AppWindow::handleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
         case WM_LBUTTONDOWN:
             inputSnapshot.leftPressLatched = true;
             return 0;
+        case WM_MOUSEWHEEL: {
+            // The cursor comes in screen coordinates, as two signed words (a monitor left of
+            // or above the primary one has negative ones).
+            POINT at{static_cast<SHORT>(LOWORD(lParam)), static_cast<SHORT>(HIWORD(lParam))};
+            if (tutorApp && ScreenToClient(hwnd, &at) &&
+                turnWheel(*tutorApp, wheelRest, at, GET_WHEEL_DELTA_WPARAM(wParam)))
+                return 0;
+            return DefWindowProcA(hwnd, message, wParam, lParam);
+        }
         case WM_KEYDOWN:
             if (wParam == VK_ESCAPE) SendMessageA(hwnd, WM_CLOSE, 0, 0);
             return 0;

@@ -195,6 +195,9 @@ typedef struct tagOFNA {
 #define LOWORD(l) ((WORD)(((UINT_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((UINT_PTR)(l)) >> 16) & 0xffff))
 #define MAKEWPARAM(l, h) ((WPARAM)(DWORD)((WORD)(l) | ((DWORD)(WORD)(h)) << 16))
+// The wheel's turn in WM_MOUSEWHEEL's high word: signed, WHEEL_DELTA a notch, away from the
+// user (up) positive.
+#define GET_WHEEL_DELTA_WPARAM(wParam) ((short)HIWORD(wParam))
 
 // ---- constants --------------------------------------------------------------------------
 #define WM_CREATE 0x0001
@@ -208,6 +211,9 @@ typedef struct tagOFNA {
 #define WM_KEYUP 0x0101
 #define WM_CHAR 0x0102
 #define WM_LBUTTONDOWN 0x0201
+// wParam: the wheel's turn (GET_WHEEL_DELTA_WPARAM) and the buttons held (MK_*); lParam: the
+// cursor in SCREEN coordinates, x in the low word and y in the high word, both signed.
+#define WM_MOUSEWHEEL 0x020A
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 
@@ -220,6 +226,7 @@ typedef struct tagOFNA {
 #define INFINITE 0xFFFFFFFF
 
 #define MK_LBUTTON 0x0001
+#define WHEEL_DELTA 120
 #define VK_LBUTTON 0x01
 #define VK_RBUTTON 0x02
 #define VK_RETURN 0x0D

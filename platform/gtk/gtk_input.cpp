@@ -3,7 +3,10 @@
 // window's key events, which also become WM_KEYDOWN with the Windows virtual-key code. A
 // press of the left button on a client area also becomes WM_LBUTTONDOWN, as on Windows, so
 // that a click too short for any frame's reading of the button still reaches the program.
+// The wheel turned over a client area becomes WM_MOUSEWHEEL, as on Windows.
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "platform/common/backend.h"
 #include "platform/gtk/gtk_native.h"
@@ -139,6 +142,29 @@ gboolean keyPressed(GtkWidget*, GdkEventKey* event, gpointer data) {
     }
     // GTK goes on with the event, so menu mnemonics and F10 keep working.
     return FALSE;
+}
+
+gboolean wheelTurned(GtkWidget*, GdkEventScroll* event, gpointer data) {
+    auto* native = static_cast<NativeWindow*>(data);
+    // In Windows units, positive away from the user: a wheel's notch is WHEEL_DELTA; a smooth
+    // scroll counts notches with down positive, and what it leaves below one unit is carried
+    // to the next, so a slow touchpad still turns the wheel.
+    double units = 0.0;
+    switch (event->direction) {
+        case GDK_SCROLL_UP: units = WHEEL_DELTA; break;
+        case GDK_SCROLL_DOWN: units = -WHEEL_DELTA; break;
+        case GDK_SCROLL_SMOOTH: units = native->wheelCarried - event->delta_y * WHEEL_DELTA; break;
+        default: return FALSE;  // sideways (WM_MOUSEHWHEEL) is nothing the program takes
+    }
+    const double whole = std::clamp(std::trunc(units), -32768.0, 32767.0);
+    native->wheelCarried = event->direction == GDK_SCROLL_SMOOTH ? units - whole : 0.0;
+    if (whole == 0.0 || !findWindow(native->handle)) return TRUE;
+    const WPARAM keys = (event->state & GDK_BUTTON1_MASK) ? MK_LBUTTON : 0;
+    const int x = static_cast<int>(std::floor(event->x_root));
+    const int y = static_cast<int>(std::floor(event->y_root));
+    const LPARAM at = static_cast<LPARAM>(DWORD(y & 0xFFFF) << 16 | DWORD(x & 0xFFFF));
+    postMessage(native->handle, WM_MOUSEWHEEL, MAKEWPARAM(keys, static_cast<int>(whole)), at);
+    return TRUE;
 }
 
 gboolean keyReleased(GtkWidget*, GdkEventKey* event, gpointer) {

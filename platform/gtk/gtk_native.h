@@ -30,6 +30,7 @@ struct NativeWindow {
     int frameWidth = 0;                // its size
     int frameHeight = 0;
     unsigned long drawCount = 0;       // how often the client area was painted
+    double wheelCarried = 0.0;         // smooth scrolling below one wheel unit, not yet sent
     // Dialog panels.
     GtkWidget* panel = nullptr;
     GtkWidget* panelCaption = nullptr;
@@ -68,10 +69,13 @@ inline int dialogUnitsToY(int units, DialogBase base) { return units * base.y / 
 // Presentation (gtk_present.cpp): paints the last frame into the drawing area.
 gboolean drawClientArea(GtkWidget* area, cairo_t* cr, gpointer native);
 
-// Input (gtk_input.cpp): key events become WM_KEYDOWN and tracked key state.
+// Input (gtk_input.cpp): key events become WM_KEYDOWN and tracked key state, scroll events
+// WM_MOUSEWHEEL.
 gboolean keyPressed(GtkWidget* widget, GdkEventKey* event, gpointer native);
 gboolean keyReleased(GtkWidget* widget, GdkEventKey* event, gpointer native);
 gboolean focusLost(GtkWidget* widget, GdkEventFocus* event, gpointer native);
+// The client area's scroll events become WM_MOUSEWHEEL, posted as Windows sends it.
+gboolean wheelTurned(GtkWidget* widget, GdkEventScroll* event, gpointer native);
 // The Windows virtual-key code of a GDK key value; 0 when it has none.
 int virtualKeyOf(guint keyval);
 

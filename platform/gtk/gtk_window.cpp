@@ -117,8 +117,11 @@ bool createToplevel(Window& window) {
     gtk_box_pack_start(GTK_BOX(box), native->overlay, FALSE, FALSE, 0);
     g_signal_connect(native->area, "draw", G_CALLBACK(drawClientArea), native);
     // The pointer's buttons are read by polling, but their events are taken too: they wake a
-    // frame loop that sleeps while nothing moves on screen.
-    gtk_widget_add_events(native->area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+    // frame loop that sleeps while nothing moves on screen. The wheel comes as events only,
+    // a wheel's notches and a touchpad's fine (smooth) turns alike.
+    gtk_widget_add_events(native->area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                            GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK);
+    g_signal_connect(native->area, "scroll-event", G_CALLBACK(wheelTurned), native);
 
     g_signal_connect(toplevel, "delete-event", G_CALLBACK(closeBoxClicked), native);
     g_signal_connect(toplevel, "key-press-event", G_CALLBACK(keyPressed), native);

@@ -1,7 +1,8 @@
 // headless.h - the test backend's controls. The headless backend serves every window call
 // without a display, with the same messages and dispatch as the desktop backend; tests use
-// this header to set the pointer, post keys, menu commands and clicks, script the answers of
-// message boxes and open-file dialogs, and read back what the program presented and showed.
+// this header to set the pointer, post keys, menu commands, clicks and wheel turns, script
+// the answers of message boxes and open-file dialogs, and read back what the program
+// presented and showed.
 //
 // Geometry: a top-level window's client area has its top-left corner at screen (100, 80);
 // the frame is 3 pixels on the left, right and bottom and 26 on top (caption), and the menu
@@ -33,6 +34,10 @@ void setLeftButton(bool down);
 // and WM_LBUTTONDOWN is queued with the cursor's client position. setLeftButton(false)
 // releases it. False when the window does not exist.
 bool pressLeftButton(HWND window);
+// A turn of the mouse wheel at the cursor, as the window receives it: WM_MOUSEWHEEL queued
+// with delta (WHEEL_DELTA a notch, positive away from the user) in the high word of wParam
+// and the cursor's SCREEN position in lParam. False when the window does not exist.
+bool turnWheel(HWND window, int delta);
 void setKeyDown(int virtualKey, bool down);
 
 // User actions, queued as the messages the window would receive. False when the target

@@ -185,6 +185,15 @@ bool pressLeftButton(HWND window) {
                                           ((state().cursor.x - origin.x) & 0xFFFF));
     return PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, at) == TRUE;
 }
+
+bool turnWheel(HWND window, int delta) {
+    if (!platform::findWindow(window)) return false;
+    const POINT at = state().cursor;
+    const LPARAM screen = static_cast<LPARAM>(DWORD(at.y & 0xFFFF) << 16 | DWORD(at.x & 0xFFFF));
+    const WPARAM keys = state().keys[VK_LBUTTON] ? MK_LBUTTON : 0;
+    return PostMessageA(window, WM_MOUSEWHEEL, MAKEWPARAM(keys, delta), screen) == TRUE;
+}
+
 void setKeyDown(int virtualKey, bool down) {
     if (virtualKey >= 0 && virtualKey < 256) state().keys[virtualKey] = down;
 }

@@ -91,7 +91,7 @@ const DWORD windowStyle = WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_CAPTION | WS_SY
 const char* const className = "GtkTestWindow";
 
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    seen().push_back(Seen{window, message, wParam});
+    seen().push_back(Seen{window, message, wParam, lParam});
     switch (message) {
         case WM_KEYDOWN:
             if (wParam == VK_ESCAPE) SendMessageA(window, WM_CLOSE, 0, 0);

@@ -36,6 +36,7 @@ struct Seen {
     HWND window;
     UINT message;
     WPARAM wParam;
+    LPARAM lParam = 0;
 };
 
 // Every message the test window and panels received, in order.

@@ -1,5 +1,5 @@
 // The main window on a real X display: its title, geometry, menu bar and icons; frames read
-// back from the screen; menu items, keys and the close box as messages; the pointer.
+// back from the screen; menu items, keys, the close box and the wheel as messages; the pointer.
 #include "gtk_test_window.h"
 
 #include <string>
@@ -253,6 +253,35 @@ TEST_F(GtkWindowTest, PointerPositionAndLeftButtonComeFromTheDevice) {
     setLeftButton(false);
     EXPECT_FALSE(GetAsyncKeyState(VK_LBUTTON) & 0x8000);
     pumpUntil([] { return !gtk_events_pending(); }, 500);
+}
+
+TEST_F(GtkWindowTest, TheWheelArrivesAsMouseWheelWithItsTurnAndTheCursorOnTheScreen) {
+    ASSERT_NE(makeMainWindow(), nullptr);
+    GdkWindow* area = gtk_widget_get_window(clientArea(window));
+    int x = 0, y = 0;
+    gdk_window_get_origin(area, &x, &y);
+    x += 37, y += 21;
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_display_get_default());
+    gdk_device_warp(gdk_seat_get_pointer(seat), gdk_screen_get_default(), x, y);
+    // A touchpad's smooth turns as GDK gives them (in notches, down positive; the last three,
+    // too small alone, make one unit), then a wheel's notches through the X server (buttons
+    // 4 and 5, which reach the client area only if it asked for them).
+    for (double deltaY : {-0.25, 1.0, 0.004, 0.004, 0.004}) {
+        GdkEventScroll scroll{GDK_SCROLL, area, TRUE, 0, 37, 21, 0, GDK_SCROLL_SMOOTH, nullptr,
+                              double(x), double(y), 0.0, deltaY, FALSE};
+        gtk_main_do_event(reinterpret_cast<GdkEvent*>(&scroll));
+    }
+    clickButton(4);
+    clickButton(5);
+    std::vector<int> turns;
+    ASSERT_TRUE(dispatchUntil([&] {
+        turns.clear();
+        for (const Seen& entry : seen())
+            if (entry.message == WM_MOUSEWHEEL && entry.lParam == LPARAM(y << 16 | x))
+                turns.push_back(GET_WHEEL_DELTA_WPARAM(entry.wParam));
+        return turns.size() == 5;
+    }));
+    EXPECT_EQ(turns, (std::vector<int>{30, -120, -1, 120, -120}));
 }
 
 }  // namespace

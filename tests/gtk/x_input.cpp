@@ -16,6 +16,12 @@ void setLeftButton(bool down) {
     XSync(display(), False);
 }
 
+void clickButton(unsigned button) {
+    XTestFakeButtonEvent(display(), button, True, CurrentTime);
+    XTestFakeButtonEvent(display(), button, False, CurrentTime);
+    XSync(display(), False);
+}
+
 void setKey(unsigned keySymbol, bool down) {
     KeyCode code = XKeysymToKeycode(display(), keySymbol);
     XTestFakeKeyEvent(display(), code, down ? True : False, CurrentTime);

@@ -1,5 +1,6 @@
 // The on-screen controls: which control the cursor is over, the sliders' mappings, the
-// Pause latch, clicks shorter than a frame, Previous and Next while held, and loads served by the frame update.
+// mouse wheel on the sliders, the Pause latch, clicks shorter than a frame, Previous and Next
+// while held, and loads served by the frame update.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -27,6 +28,12 @@ protected:
     }
     // A frame with the button up somewhere harmless.
     void release() { frame(300, 20, false); }
+    // A turn of the wheel over (x, y), through the window's procedure.
+    void wheel(int x, int y, int delta) {
+        headless::setCursorClient(appWindow.window, x, y);
+        ASSERT_TRUE(headless::turnWheel(appWindow.window, delta));
+        for (MSG msg; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&msg);
+    }
     // A half-second frame as the main loop reads it: the window's messages, then the snapshot.
     void snapshotFrame() {
         for (MSG msg; PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&msg);
@@ -95,6 +102,34 @@ TEST_F(Controls, VolumeKnobMapsRowsAndFlagsTheChange) {
     EXPECT_EQ(app->volume.load(), 1.0f);
     release();
     EXPECT_FALSE(app->volumeDragging);
+}
+
+TEST_F(Controls, TheWheelMovesTheSliderUnderTheCursorANotchAtATimeAndNothingElse) {
+    loadNotations({"D-t-T-k-"}, 120, 4);
+    release();  // the knobs on their tracks: tempo 120 at rows 168 to 178, volume 1.0 at 97
+    struct Turn {
+        int x, y, delta, tempo;
+        float volume;
+    };
+    // The tempo track, the knob, thirds of a notch adding up over either, the ends; the
+    // volume track and knob; half a notch of volume is not half a notch of tempo; elsewhere.
+    for (Turn t : {Turn{453, 150, 120, 121, 1.0f}, {441, 170, -360, 118, 1.0f},
+                   {441, 170, 40, 118, 1.0f}, {453, 150, 80, 119, 1.0f},
+                   {453, 150, 182 * 120, 300, 1.0f}, {453, 150, -271 * 120, 30, 1.0f},
+                   {453, 150, -120, 30, 1.0f}, {542, 150, -120, 30, 0.98f},
+                   {530, 100, 360, 30, 1.0f}, {542, 150, -60, 30, 1.0f},
+                   {453, 150, 60, 30, 1.0f}, {300, 20, 120, 30, 1.0f}, {12, 235, 120, 30, 1.0f},
+                   {542, 150, -50 * 120, 30, 0.0f}}) {
+        wheel(t.x, t.y, t.delta);
+        EXPECT_EQ(app->tempo, t.tempo) << t.x << "," << t.y << " " << t.delta;
+        EXPECT_FLOAT_EQ(app->volume.load(), t.volume) << t.x << "," << t.y << " " << t.delta;
+    }
+    EXPECT_EQ(app->entries[0].tempo, 30);
+    for (int notch = 0; notch < 50; ++notch) wheel(542, 150, WHEEL_DELTA);  // no drift
+    EXPECT_EQ(app->volume.load(), 1.0f);
+    app->tempo = 20;  // a file's tempo below the range only comes into it
+    wheel(453, 150, -120);
+    EXPECT_EQ(app->tempo, 20);
 }
 
 TEST_F(Controls, PauseActsOnReleaseAndNotWhileStopped) {
