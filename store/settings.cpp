@@ -35,11 +35,12 @@ struct SettingField {
 constexpr SettingField fields[] = {
     {"sound_delay_ms", &Settings::soundDelayMs, -50, 300, "how late the sound is heard, in milliseconds"},
     {"count_in_bars", &Settings::countInBars, 0, 2, "bars of clicks before the first stroke after Play"},
-    {"speed_step_bpm", &Settings::speedStepBpm, -10, 10, "the speed trainer's step, in BPM (0: off; below 0: slower)"},
+    {"speed_step_bpm", &Settings::speedStepBpm, -10, 10,
+     "the speed trainer's step in BPM, 0 for none, below 0 to slow down"},
     {"speed_every_passes", &Settings::speedEveryPasses, 1, 8, "passes between the speed trainer's steps"},
-    {"speed_range_bpm", &Settings::speedRangeBpm, 5, 100, "how far the speed trainer goes from the start, in BPM"},
-    {"silent_play_passes", &Settings::silentPlayPasses, 0, 8, "sounding passes before the silent ones (0: off)"},
-    {"silent_rest_passes", &Settings::silentRestPasses, 0, 8, "silent passes after them (0: off)"},
+    {"speed_range_bpm", &Settings::speedRangeBpm, 5, 100, "how far from its start the speed trainer goes, in BPM"},
+    {"silent_play_passes", &Settings::silentPlayPasses, 0, 8, "passes that sound before the silent ones, 0 for none"},
+    {"silent_rest_passes", &Settings::silentRestPasses, 0, 8, "silent passes after those, 0 for none"},
 };
 static_assert(sizeof(Settings) == std::size(fields) * sizeof(int32_t),
               "every member of Settings needs its row in fields");

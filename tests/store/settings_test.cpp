@@ -83,7 +83,12 @@ TEST_F(SettingsFile, WritesWhatReadsBackAndKeepsWhatThisVersionDoesNotKnow) {
     }
     put(path, "# Tabladex settings\n# mine\nsound_delay_ms = 1\nnewer = on, twice\nsound_delay_ms = 9\n");
     ASSERT_TRUE(writeSettings(path, Settings{40}, error)) << error;
-    EXPECT_EQ(slurp(path), "# Tabladex settings\n# mine\nnewer = on, twice\nsound_delay_ms = 40\n");
+    // The settings the old file lacked follow, each with its note.
+    EXPECT_EQ(slurp(path).rfind("# Tabladex settings\n# mine\nnewer = on, twice\nsound_delay_ms = 40\n"
+                                "# count_in_bars: bars of clicks before the first stroke after Play (0 to 2)\n"
+                                "count_in_bars = 0\n",
+                                0),
+              0u);
     EXPECT_EQ(entries(), 2u);  // new/ and settings.conf: no temporary file left
 }
 
