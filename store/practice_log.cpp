@@ -2,6 +2,8 @@
 // practice_log.h).
 #include "store/practice_log.h"
 
+#include "store/user_file.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -250,72 +252,7 @@ bool compactionDue(const std::vector<PracticeRecord>& records, size_t shorter, i
 
 // ---- Files -------------------------------------------------------------------------------
 
-#ifdef _WIN32
-std::string systemReason(DWORD code = GetLastError()) {
-    char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        code, 0, text, sizeof text, nullptr);
-    std::string reason(text, length);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    return reason.empty() ? "error " + std::to_string(code) : reason;
-}
-constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-#else
-std::string systemReason() { return std::strerror(errno); }
-#endif
-
 constexpr char partWritten[] = "only part of it could be written (the disk may be full)";
-
-enum class Loaded { Read, Missing, Unreadable };
-
-// The file's first maxPracticeLogBytes + 1 bytes (one more tells a file that is too large).
-// Shared for deleting on Windows, so that another instance may still rename the log.
-Loaded loadFile(const std::string& path, std::string& bytes, std::string& reason) {
-    bytes.assign(size_t(maxPracticeLogBytes) + 1, '\0');
-    size_t got = 0;
-#ifdef _WIN32
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return Loaded::Missing;
-        reason = systemReason(code);
-        return Loaded::Unreadable;
-    }
-    bool failed = false;
-    for (DWORD read = 1; got < bytes.size() && read > 0; got += read) {
-        if (!ReadFile(file, bytes.data() + got, DWORD(bytes.size() - got), &read, nullptr)) {
-            reason = systemReason();
-            failed = true;
-            break;
-        }
-    }
-    CloseHandle(file);
-#else
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return Loaded::Missing;
-        reason = systemReason();
-        return Loaded::Unreadable;
-    }
-    bool failed = false;
-    while (got < bytes.size()) {
-        const ssize_t read = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (read < 0 && errno == EINTR) continue;
-        if (read < 0) {
-            reason = systemReason();
-            failed = true;
-        }
-        if (read <= 0) break;
-        got += size_t(read);
-    }
-    close(fd);
-#endif
-    bytes.resize(got);
-    return failed ? Loaded::Unreadable : Loaded::Read;
-}
 
 // The exclusive lock on the lock file beside the log, held while it lives.
 class LogLock {
@@ -477,147 +414,6 @@ private:
 #endif
 };
 
-// Flushes path's folder, so that a file made or renamed in it stays after a crash.
-void syncFolder([[maybe_unused]] const std::string& path) {
-#ifndef _WIN32
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-#endif
-}
-
-// Writes text to a new temporary file beside path, flushed to the disk; its name in temporary.
-bool writeTemporary(const std::string& path, const std::string& text, std::string& temporary, std::string& reason) {
-#ifdef _WIN32
-    // Only the holder of the lock writes one, so the process's id makes the name free.
-    temporary = path + ".new-" + std::to_string(GetCurrentProcessId());
-    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        reason = systemReason();
-        return false;
-    }
-    DWORD written = 0;
-    bool done = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size() &&
-                FlushFileBuffers(file);
-    if (!done) reason = systemReason();
-    if (!CloseHandle(file) && done) {
-        reason = systemReason();
-        done = false;
-    }
-    if (!done) DeleteFileA(temporary.c_str());
-    return done;
-#else
-    temporary = path + ".new-XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        reason = systemReason();
-        return false;
-    }
-    bool done = true;
-    for (size_t at = 0; done && at < text.size();) {
-        const ssize_t wrote = write(fd, text.data() + at, text.size() - at);
-        if (wrote < 0 && errno == EINTR) continue;
-        done = wrote > 0;
-        if (done) at += size_t(wrote);
-    }
-    done = done && fsync(fd) == 0;
-    if (!done) reason = systemReason();
-    if (close(fd) != 0 && done) {
-        reason = systemReason();
-        done = false;
-    }
-    if (!done) unlink(temporary.c_str());
-    return done;
-#endif
-}
-
-void removeFile(const std::string& path) {
-#ifdef _WIN32
-    DeleteFileA(path.c_str());
-#else
-    unlink(path.c_str());
-#endif
-}
-
-// Renames the temporary file over path; on failure removes it.
-bool renameOver(const std::string& temporary, const std::string& path, std::string& reason) {
-#ifdef _WIN32
-    if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
-#else
-    if (std::rename(temporary.c_str(), path.c_str()) == 0) {
-        syncFolder(path);
-        return true;
-    }
-#endif
-    reason = systemReason();
-    removeFile(temporary);
-    return false;
-}
-
-bool replaceWhole(const std::string& path, const std::string& text, std::string& reason) {
-    std::string temporary;
-    return writeTemporary(path, text, temporary, reason) && renameOver(temporary, path, reason);
-}
-
-enum class Moved { Done, Taken, Failed };
-
-// Renames from to to, never replacing a file at to.
-Moved renameNoReplace(const std::string& from, const std::string& to, std::string& reason) {
-#ifdef _WIN32
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return Moved::Done;
-    const DWORD code = GetLastError();
-    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) return Moved::Taken;
-    reason = systemReason(code);
-    return Moved::Failed;
-#else
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return Moved::Done;
-    if (errno == EEXIST) return Moved::Taken;
-    if (errno == EINVAL || errno == ENOSYS) {
-        // A file system that cannot refuse a replacement itself: look first (under the lock).
-        if (access(to.c_str(), F_OK) == 0) return Moved::Taken;
-        if (std::rename(from.c_str(), to.c_str()) == 0) return Moved::Done;
-    }
-    reason = systemReason();
-    return Moved::Failed;
-#endif
-}
-
-// Renames a damaged log to path.damaged-YYYYMMDD-HHMMSS, or the first of -2, -3... free.
-bool setAside(const std::string& path, std::string& aside, std::string& reason) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char stamp[32] = {};
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = path + ".damaged-" + stamp;
-    for (int n = 1; n <= 1000; ++n) {
-        aside = n == 1 ? base : base + "-" + std::to_string(n);
-        const Moved moved = renameNoReplace(path, aside, reason);
-        if (moved == Moved::Done) return true;
-        if (moved == Moved::Failed) break;
-        reason = "every name for it is taken";
-    }
-    aside.clear();
-    return false;
-}
-
-// The file a log linked from elsewhere leads to: that one is rewritten, the link stays.
-std::string followed(const std::string& path) {
-    std::error_code problem;
-    if (!std::filesystem::is_symlink(path, problem)) return path;
-    const std::filesystem::path target = std::filesystem::canonical(path, problem);
-    return problem ? path : target.string();
-}
-
 std::string fileName(const std::string& path) {
 #ifdef _WIN32
     const size_t separator = path.find_last_of("/\\");
@@ -635,32 +431,9 @@ std::string recordsPhrase(size_t count) {
 
 }  // namespace
 
-std::string practiceLogPath() {
-#ifdef _WIN32
-    const char* appData = std::getenv("APPDATA");
-    if (appData && *appData) return std::string(appData) + "\\Tabladex\\practice.log";
-#else
-    // The base directory specification asks for relative values to be ignored.
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && state[0] == '/') return std::string(state) + "/tabladex/practice.log";
-    const char* home = std::getenv("HOME");
-    if (home && *home) return std::string(home) + "/.local/state/tabladex/practice.log";
-#endif
-    return {};
-}
+std::string practiceLogPath() { return userFilePath("XDG_STATE_HOME", ".local/state", "practice.log"); }
 
-std::string todayLocalDate() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char date[16] = {};
-    std::strftime(date, sizeof date, "%Y-%m-%d", &local);
-    return date;
-}
+std::string todayLocalDate() { return localTimeText("%Y-%m-%d"); }
 
 bool appendPracticeRecord(const std::string& given, const PracticeRecord& record, std::string& error) {
     if (given.empty()) {
@@ -695,7 +468,7 @@ bool appendPracticeRecord(const std::string& given, const PracticeRecord& record
     LogLock lock;
     AppendFile log;
     if (!lock.take(path, reason) || !log.open(path, reason)) return failed(reason);
-    if (loadFile(path, bytes, reason) != Loaded::Read) return failed(reason);
+    if (loadFile(path, maxPracticeLogBytes, bytes, reason) != Loaded::Read) return failed(reason);
     if (bytes.size() > size_t(maxPracticeLogBytes)) return failed("it is larger than Tabladex reads");
     // An append cut short left a line without its end: cut it off, so this record starts
     // a line of its own (a reader never took it for a record).
@@ -734,14 +507,14 @@ bool compactPracticeLog(const std::string& given, const std::string& todayText, 
     const std::string path = followed(given);
     std::string bytes, reason;
     // Nothing to compact: no lock file is made in a folder that may not be there.
-    if (loadFile(path, bytes, reason) == Loaded::Missing) return true;
+    if (loadFile(path, maxPracticeLogBytes, bytes, reason) == Loaded::Missing) return true;
     const auto failed = [&](const std::string& why) {
         error = "Could not compact the practice log " + path + ": " + why + ".";
         return false;
     };
     LogLock lock;
     if (!lock.take(path, reason)) return failed(reason);
-    const Loaded loaded = loadFile(path, bytes, reason);
+    const Loaded loaded = loadFile(path, maxPracticeLogBytes, bytes, reason);
     if (loaded == Loaded::Missing) return true;
     if (loaded == Loaded::Unreadable) return failed(reason);
     const ParsedLog parsed = parseLog(bytes);
@@ -756,7 +529,7 @@ PracticeLogRead readPracticeLog(const std::string& given) {
     if (given.empty()) return result;
     const std::string path = followed(given);
     std::string bytes, reason;
-    Loaded loaded = loadFile(path, bytes, reason);
+    Loaded loaded = loadFile(path, maxPracticeLogBytes, bytes, reason);
     ParsedLog parsed;
     if (loaded == Loaded::Read) parsed = parseLog(bytes);
     if (loaded == Loaded::Read && parsed.damaged()) {
@@ -769,7 +542,7 @@ PracticeLogRead readPracticeLog(const std::string& given) {
                              "); what could be read of it is shown.";
             return result;
         }
-        loaded = loadFile(path, bytes, reason);
+        loaded = loadFile(path, maxPracticeLogBytes, bytes, reason);
         if (loaded == Loaded::Read) parsed = parseLog(bytes);
         if (loaded == Loaded::Read && parsed.damaged()) {
             std::string temporary, aside;

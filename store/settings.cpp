@@ -1,25 +1,16 @@
 // settings.cpp - reading, setting aside and writing the settings file (see settings.h).
 #include "store/settings.h"
 
+#include "store/user_file.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <iterator>
 #include <string_view>
 #include <system_error>
 #include <vector>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -122,93 +113,13 @@ std::string applyLines(const std::vector<Line>& lines, Settings& settings) {
     return unusable;
 }
 
-#ifdef _WIN32
-std::string systemReason(DWORD code = GetLastError()) {
-    char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                        code, 0, text, sizeof text, nullptr);
-    std::string reason(text, length);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
-        reason.pop_back();
-    }
-    return reason.empty() ? "error " + std::to_string(code) : reason;
-}
-#endif
-
-enum class Loaded { Read, Missing, Unreadable };
-
-// The file's first maxSettingsBytes + 1 bytes (one more tells a file that is too large).
-Loaded loadFile(const std::string& path, std::string& bytes, std::string& reason) {
-    bytes.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        if (errno == ENOENT) return Loaded::Missing;
-        reason = std::strerror(errno);
-        return Loaded::Unreadable;
-    }
-    bytes.resize(maxSettingsBytes + 1);
-    const size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
-    const bool failed = std::ferror(file);
-    if (failed) reason = std::strerror(errno);
-    std::fclose(file);
-    bytes.resize(got);
-    return failed ? Loaded::Unreadable : Loaded::Read;
-}
-
-enum class Moved { Done, Taken, Failed };
-
-// Renames from to to, never replacing a file at to.
-Moved renameNoReplace(const std::string& from, const std::string& to, std::string& reason) {
-#ifdef _WIN32
-    if (MoveFileExA(from.c_str(), to.c_str(), 0)) return Moved::Done;
-    const DWORD code = GetLastError();
-    if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) return Moved::Taken;
-    reason = systemReason(code);
-    return Moved::Failed;
-#else
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return Moved::Done;
-    if (errno == EEXIST) return Moved::Taken;
-    if (errno == EINVAL || errno == ENOSYS) {
-        // A file system that cannot refuse a replacement itself: look first. Only this
-        // program's main thread sets settings aside.
-        if (access(to.c_str(), F_OK) == 0) return Moved::Taken;
-        if (std::rename(from.c_str(), to.c_str()) == 0) return Moved::Done;
-    }
-    reason = std::strerror(errno);
-    return Moved::Failed;
-#endif
-}
-
-// Renames a damaged file to path.damaged-YYYYMMDD-HHMMSS, or the first of -2, -3... free.
-bool setAside(const std::string& path, std::string& aside, std::string& reason) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char stamp[32] = {};
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = path + ".damaged-" + stamp;
-    for (int n = 1; n <= 1000; ++n) {
-        aside = n == 1 ? base : base + "-" + std::to_string(n);
-        const Moved moved = renameNoReplace(path, aside, reason);
-        if (moved == Moved::Done) return true;
-        if (moved == Moved::Failed) break;
-        reason = "every name for it is taken";
-    }
-    aside.clear();
-    return false;
-}
-
 // The new file's text: the lines of the file replaced (when it reads without damage) with
 // each setting's line given its value, earlier lines of the same key dropped, and settings
 // it lacks added with their notes; a new file's header first.
 std::string textFor(const std::string& path, const Settings& settings) {
     std::vector<Line> lines;
     std::string bytes, reason;
-    if (loadFile(path, bytes, reason) != Loaded::Read || bytes.size() > size_t(maxSettingsBytes) ||
+    if (loadFile(path, maxSettingsBytes, bytes, reason) != Loaded::Read || bytes.size() > size_t(maxSettingsBytes) ||
         !parseLines(bytes, lines)) {
         lines.clear();
     }
@@ -237,93 +148,15 @@ std::string textFor(const std::string& path, const Settings& settings) {
     return text;
 }
 
-// Writes text to a temporary file beside path, flushes it to the disk and renames it over
-// path; on failure removes the temporary file and leaves path as it was.
-bool replaceWhole(const std::string& path, const std::string& text, std::string& reason) {
-#ifdef _WIN32
-    const std::string temporary = path + ".new-" + std::to_string(GetCurrentProcessId());
-    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        reason = systemReason();
-        return false;
-    }
-    DWORD written = 0;
-    bool done = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr) &&
-                written == text.size() && FlushFileBuffers(file);
-    if (!done) reason = systemReason();
-    if (!CloseHandle(file) && done) {
-        reason = systemReason();
-        done = false;
-    }
-    const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (done && !MoveFileExA(temporary.c_str(), path.c_str(), replace)) {
-        reason = systemReason();
-        done = false;
-    }
-    if (!done) DeleteFileA(temporary.c_str());
-    return done;
-#else
-    std::string pattern = path + ".new-XXXXXX";
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    bool done = true;
-    for (size_t at = 0; done && at < text.size();) {
-        const ssize_t wrote = write(fd, text.data() + at, text.size() - at);
-        if (wrote < 0 && errno == EINTR) continue;
-        done = wrote > 0;
-        if (done) at += size_t(wrote);
-    }
-    done = done && fsync(fd) == 0;
-    if (!done) reason = std::strerror(errno);
-    if (close(fd) != 0 && done) {
-        reason = std::strerror(errno);
-        done = false;
-    }
-    if (done && std::rename(pattern.c_str(), path.c_str()) != 0) {
-        reason = std::strerror(errno);
-        done = false;
-    }
-    if (!done) {
-        unlink(pattern.c_str());
-        return false;
-    }
-    // The rename itself reaches the disk with its folder.
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int folderFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (folderFd >= 0) {
-        fsync(folderFd);
-        close(folderFd);
-    }
-    return true;
-#endif
-}
-
 }  // namespace
 
-std::string settingsPath() {
-#ifdef _WIN32
-    const char* appData = std::getenv("APPDATA");
-    if (appData && *appData) return std::string(appData) + "\\Tabladex\\settings.conf";
-#else
-    // The base directory specification asks for relative values to be ignored.
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/') return std::string(config) + "/tabladex/settings.conf";
-    const char* home = std::getenv("HOME");
-    if (home && *home) return std::string(home) + "/.config/tabladex/settings.conf";
-#endif
-    return {};
-}
+std::string settingsPath() { return userFilePath("XDG_CONFIG_HOME", ".config", "settings.conf"); }
 
 SettingsRead readSettings(const std::string& path) {
     SettingsRead result;
     if (path.empty()) return result;
     std::string bytes, reason;
-    const Loaded loaded = loadFile(path, bytes, reason);
+    const Loaded loaded = loadFile(path, maxSettingsBytes, bytes, reason);
     if (loaded == Loaded::Missing) return result;
     if (loaded == Loaded::Unreadable) {
         result.message = "Your settings file " + path + " could not be read (" + reason +
@@ -357,12 +190,7 @@ bool writeSettings(const std::string& given, const Settings& settings, std::stri
     }
     // A settings file linked from elsewhere (a folder of the user's own files) stays a link:
     // the file it leads to is the one replaced.
-    std::string path = given;
-    std::error_code linked;
-    if (std::filesystem::is_symlink(given, linked)) {
-        const std::filesystem::path target = std::filesystem::canonical(given, linked);
-        if (!linked) path = target.string();
-    }
+    const std::string path = followed(given);
     const size_t separator = path.find_last_of("/\\");
     if (separator != std::string::npos && separator > 0) {
         const std::string folder = path.substr(0, separator);
