@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <optional>
 #include <random>
 #include <thread>
 #ifndef _WIN32
@@ -218,36 +217,6 @@ TEST(PracticeSummary, SumsUpTheLast30DaysPerRhythmMostRecentFirst) {
     EXPECT_EQ(summarizePractice(records, "2025-02-31").size(), 0u);
     EXPECT_EQ(practiceLogText({}), "Nothing played in the last 30 days.");
     EXPECT_EQ(todayLocalDate().size(), 10u);
-}
-
-void setVariable(const char* name, const char* value) {
-#ifdef _WIN32
-    _putenv_s(name, value ? value : "");
-#else
-    value ? setenv(name, value, 1) : unsetenv(name);
-#endif
-}
-
-TEST(PracticeLogPath, FollowsTheUsersStateFolder) {
-#ifdef _WIN32
-    const char* names[] = {"APPDATA", "HOME"};
-    const char* rows[][3] = {{"C:\\ana", "", "C:\\ana\\Tabladex\\practice.log"}, {nullptr, "C:\\ana", ""}};
-#else
-    const char* names[] = {"XDG_STATE_HOME", "HOME"};
-    const char* rows[][3] = {{"/srv/ana/state", "/home/ana", "/srv/ana/state/tabladex/practice.log"},
-                             {nullptr, "/home/ana", "/home/ana/.local/state/tabladex/practice.log"},
-                             {"relative/state", "/home/ana", "/home/ana/.local/state/tabladex/practice.log"},
-                             {"", "", ""}};
-#endif
-    std::optional<std::string> saved[2];
-    for (int i = 0; i < 2; ++i)
-        if (const char* value = std::getenv(names[i])) saved[i] = value;
-    for (const auto& row : rows) {
-        setVariable(names[0], row[0]);
-        setVariable(names[1], row[1]);
-        EXPECT_EQ(practiceLogPath(), row[2]) << (row[0] ? row[0] : "(unset)");
-    }
-    for (int i = 0; i < 2; ++i) setVariable(names[i], saved[i] ? saved[i]->c_str() : nullptr);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // earlier one), a write keeping what it does not know, and a failed one keeping the old file.
 #include "store/settings.h"
 
+#include "store/practice_log.h"
+
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <filesystem>
@@ -127,26 +129,32 @@ void setVariable(const char* name, const char* value) {
 #endif
 }
 
-TEST(SettingsPath, FollowsTheUsersConfigurationFolder) {
+// The settings and the practice log: where the platform keeps a user's configuration and state.
+TEST(UserFilePaths, FollowTheUsersConfigurationAndStateFolders) {
 #ifdef _WIN32
-    const char* names[] = {"APPDATA", "HOME"};
-    const char* rows[][3] = {{"C:\\ana", "", "C:\\ana\\Tabladex\\settings.conf"}, {nullptr, "C:\\ana", ""}};
+    const char* names[] = {"APPDATA", "APPDATA", "HOME"};
+    const char* rows[][5] = {{"C:\\ana", "C:\\ana", "", "C:\\ana\\Tabladex\\settings.conf",
+                              "C:\\ana\\Tabladex\\practice.log"},
+                             {nullptr, nullptr, "C:\\ana", "", ""}};
 #else
-    const char* names[] = {"XDG_CONFIG_HOME", "HOME"};
-    const char* rows[][3] = {{"/srv/ana/conf", "/home/ana", "/srv/ana/conf/tabladex/settings.conf"},
-                             {nullptr, "/home/ana", "/home/ana/.config/tabladex/settings.conf"},
-                             {"relative/conf", "/home/ana", "/home/ana/.config/tabladex/settings.conf"},
-                             {"", "", ""}};
+    const char* names[] = {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "HOME"};
+    const char* rows[][5] = {{"/srv/conf", "/srv/state", "/home/ana", "/srv/conf/tabladex/settings.conf",
+                              "/srv/state/tabladex/practice.log"},
+                             {nullptr, nullptr, "/home/ana", "/home/ana/.config/tabladex/settings.conf",
+                              "/home/ana/.local/state/tabladex/practice.log"},
+                             {"relative/conf", "relative/state", "/home/ana", "/home/ana/.config/tabladex/settings.conf",
+                              "/home/ana/.local/state/tabladex/practice.log"},
+                             {"", "", "", "", ""}};
 #endif
-    std::optional<std::string> saved[2];
-    for (int i = 0; i < 2; ++i)
+    std::optional<std::string> saved[3];
+    for (int i = 0; i < 3; ++i)
         if (const char* value = std::getenv(names[i])) saved[i] = value;
     for (const auto& row : rows) {
-        setVariable(names[0], row[0]);
-        setVariable(names[1], row[1]);
-        EXPECT_EQ(settingsPath(), row[2]) << (row[0] ? row[0] : "(unset)");
+        for (int i = 0; i < 3; ++i) setVariable(names[i], row[i]);
+        EXPECT_EQ(settingsPath(), row[3]) << (row[0] ? row[0] : "(unset)");
+        EXPECT_EQ(practiceLogPath(), row[4]) << (row[1] ? row[1] : "(unset)");
     }
-    for (int i = 0; i < 2; ++i) setVariable(names[i], saved[i] ? saved[i]->c_str() : nullptr);
+    for (int i = 0; i < 3; ++i) setVariable(names[i], saved[i] ? saved[i]->c_str() : nullptr);
 }
 
 }  // namespace
