@@ -107,6 +107,8 @@ constexpr DWORD quietWaitMilliseconds = 250;
 
 }  // namespace
 
+PracticeTracker practiceTracker;
+
 void runMainLoop() {
     MSG msg;
     ScreenKey shown;
@@ -117,6 +119,9 @@ void runMainLoop() {
             if (msg.message == WM_QUIT) break;
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
+            // A message may change what shows (a wheel turn, a menu choice): the next wait
+            // is for the next frame, not the quiet tutor's long one.
+            quiet = false;
             continue;
         }
         // A step about to be heard is shown by a frame of its own, made when the sound
@@ -134,6 +139,7 @@ void runMainLoop() {
         // new (or the window asked to be painted), so a quiet tutor costs nothing.
         const FrameInput input = frameInput();
         tutorApp->updateState(appWindow.frameTime, input);
+        practiceTracker.frame(*tutorApp, appWindow.window);
         quiet = !input.leftButton && tutorApp->quiet();
         const ScreenKey key = tutorApp->screenKey();
         if (anyShown && key == shown && !appWindow.repaintNeeded) continue;
@@ -208,10 +214,12 @@ int runTabladex(HINSTANCE instance, const std::vector<std::string>& arguments) {
     attachTutor(app);
     if (!startTutor(*app, programFolder())) return 1;
     applyUserSettings(*app, appWindow.window);
+    checkPracticeLog(appWindow.window);
     // Served by the first frame, as a file chosen with File > Open is.
     if (!opened.empty()) app->openFile(opened.c_str());
 
     runMainLoop();
+    practiceTracker.flush(nullptr);  // the window is gone; a box of its own
 
     if (tutorApp) {
         tutorApp->shutDown();

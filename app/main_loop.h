@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/app_window.h"
+#include "app/practice_tracking.h"
 #include "tutor/tutor_app.h"
 #include "platform/win_api.h"
 
@@ -38,8 +39,12 @@ WindowDesc tutorWindowDesc();
 void attachTutor(TutorApp* app);
 
 // The loop alone (used by tabladexMain and by tests that build the window themselves):
-// messages first, then a frame whenever one is due, until WM_QUIT.
+// messages first, then a frame whenever one is due, until WM_QUIT. Each frame's practice
+// goes to practiceTracker.
 void runMainLoop();
+
+// What the learner practises in this run, for the practice log (main thread).
+extern PracticeTracker practiceTracker;
 
 // The folder that holds the program's data for a program in programFolder (which ends in a
 // slash): programFolder itself when images/ lies there, else programFolder's

@@ -1,5 +1,6 @@
 // The menu commands: open a rhythm or playlist, exit, show or hide the notation, the sound
-// delay, the Help's pages in the browser, and the About panel.
+// delay, the practice session and its log, the Help's pages in the browser, and the About
+// panel.
 #include "app/menu_commands.h"
 
 #include <cstring>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "app/app_window.h"
+#include "app/main_loop.h"
 #include "app/resource_ids.h"
 #include "app/user_settings.h"
 #include "tutor/tutor_app.h"
@@ -83,8 +85,12 @@ void runMenuCommand(int commandId) {
         case ID_HELP_CONTENTS:
             openHelp();
             break;
+        case ID_PRACTICE_LOG:
+            showPracticeLog(practiceTracker, appWindow.window);
+            break;
         default:
-            if (tutorApp) chooseSoundDelay(*tutorApp, appWindow.window, commandId);
+            if (tutorApp && !chooseSoundDelay(*tutorApp, appWindow.window, commandId))
+                choosePractice(*tutorApp, appWindow.window, commandId);
             break;
     }
 }

@@ -17,8 +17,19 @@
 // View > Sound Delay: one command per choice (app/user_settings.h), -50 ms to +300 ms.
 #define ID_VIEW_SOUNDDELAY_FIRST 40021
 #define ID_VIEW_SOUNDDELAY_LAST 40031
+// Practice: one command per choice (app/user_settings.h), each group a radio group.
+#define ID_PRACTICE_COUNTIN_FIRST 40041
+#define ID_PRACTICE_COUNTIN_LAST 40043
+#define ID_PRACTICE_SPEED_FIRST 40051
+#define ID_PRACTICE_SPEED_LAST 40057
+#define ID_PRACTICE_RANGE_FIRST 40061
+#define ID_PRACTICE_RANGE_LAST 40065
+#define ID_PRACTICE_SILENT_FIRST 40071
+#define ID_PRACTICE_SILENT_LAST 40075
+#define ID_PRACTICE_HOLD 40081
+#define ID_PRACTICE_LOG 40082
 #define ID_COMMAND_FIRST 40001
-#define ID_COMMAND_LAST 40031
+#define ID_COMMAND_LAST 40082
 
 #define IDC_ABOUT_CLOSE 1003
 

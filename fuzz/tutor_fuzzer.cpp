@@ -162,7 +162,13 @@ constexpr float frameLengths[] = {0.0f, 1e-4f, 1.0f / 45.0f, 0.2f, 0.5f, 3.0f, 1
 constexpr double clockSteps[] = {0.0, 0.001, 0.005, 0.03, 0.12, 0.5, 2.5, 70.0, 1e6};
 constexpr int menuCommands[] = {ID_FILE_OPENRHYTHM, ID_FILE_OPENPLAYLIST, ID_VIEW_SHOWHIDENOTES,
                                 ID_HELP_CONTENTS,   ID_HELP_ABOUT,        ID_FILE_EXIT,
-                                40002,              ID_COMMAND_LAST + 1};
+                                40002,              ID_COMMAND_LAST + 1,
+                                // The practice session: a count-in, speed trainers up and down,
+                                // silent passes, hold and release, the log's panel.
+                                ID_PRACTICE_COUNTIN_LAST, ID_PRACTICE_COUNTIN_FIRST, ID_PRACTICE_SPEED_FIRST + 2,
+                                ID_PRACTICE_SPEED_LAST, ID_PRACTICE_SPEED_FIRST, ID_PRACTICE_RANGE_FIRST,
+                                ID_PRACTICE_SILENT_FIRST + 2, ID_PRACTICE_SILENT_FIRST, ID_PRACTICE_HOLD,
+                                ID_PRACTICE_LOG};
 
 std::vector<HWND> aboutPanels;  // opened by the input that runs
 
@@ -269,6 +275,8 @@ void swapResources(TutorApp& a, TutorApp& b) {
     std::swap(a.halfTekSlot, b.halfTekSlot);
     std::swap(a.tekSlot, b.tekSlot);
     std::swap(a.slapSlot, b.slapSlot);
+    std::swap(a.clickSlot, b.clickSlot);
+    std::swap(a.accentClick, b.accentClick);
 }
 
 void startWorld() {
@@ -315,6 +323,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     targetFolder = testing_support::programFolder();
     writeScratchFiles();
     std::atexit(removeScratchFiles);
+    // The Practice menu writes the learner's settings and reads the practice log: in the
+    // scratch folder, never the user's own.
+    setenv("XDG_CONFIG_HOME", scratch.c_str(), 1);
+    setenv("XDG_STATE_HOME", scratch.c_str(), 1);
     audio::setDefaultOutput(audio::OutputKind::Offline);
     return 0;
 }

@@ -159,7 +159,8 @@ TEST_F(MainLoop, TheLampAndTheMarkerShowEachStepWhenItIsHeardWhileUnchangedFrame
 }
 
 // Also the learner's settings: read at start (a damaged file set aside, with a box), marked
-// in the menu, and a Sound Delay chosen in one run still there in the next.
+// in the menus, and a Sound Delay and a Practice choice made in one run still there in the
+// next.
 TEST(Program, OpensTheFileNamedOnItsCommandLineInTheFirstFrameAndEndsWithEscape) {
     const std::filesystem::path folder = testing_support::makeTempFolder("program open");
     testing_support::writeFile(folder / "my rhythm.krf", "Saidi\n100\n2\nD-D-T-D-\n");
@@ -174,10 +175,12 @@ TEST(Program, OpensTheFileNamedOnItsCommandLineInTheFirstFrameAndEndsWithEscape)
         int32_t entries;                      // loaded in the first frame
         std::string settingsFile = "";        // written before the run ("": as the last run left it)
         int delayMs = 0, chooseMs = 0;        // the Sound Delay at start; one chosen in the frame
+        int countInBars = 0, silentIndex = 0; // Practice at start: count-in, Silent Passes' item
+        int chooseSilent = -1;                // a Silent Passes item chosen in the frame
     };
-    for (const Case& c : {Case{"", "", "", 0, "sound_delay_ms = 150\n", 150, 100},
+    for (const Case& c : {Case{"", "", "", 0, "sound_delay_ms = 150\ncount_in_bars = 2\n", 150, 100, 2, 0, 2},
                           Case{quoted("my rhythm.krf") + " second.krf third.krf", "",
-                               "the 2 other arguments are ignored", 1, "", 100},
+                               "the 2 other arguments are ignored", 1, "", 100, 0, 2, 2},
                           Case{quoted("lesson.txt"), "Your settings file was damaged. It was set aside as ", "", 2,
                                "sound_delay_ms = 150\n\x01\x02\n", 0},
                           Case{quoted("missing.krf"), "Error Reading File", "", 0},
@@ -188,13 +191,22 @@ TEST(Program, OpensTheFileNamedOnItsCommandLineInTheFirstFrameAndEndsWithEscape)
         int frames = 0;
         int32_t entries = -1;
         double delay = -1.0;
-        UINT marked = 0;
+        UINT marked = 0, countInMarked = 0, silentMarked = 0;
+        int32_t countIn = -1;
         headless::onPresent([&](const headless::Frame&) {
             if (++frames > 1) return;
             entries = tutorApp->rhythmLoaded ? tutorApp->entryCount : 0;
             delay = tutorApp->soundDelay.load();
-            for (UINT id = ID_VIEW_SOUNDDELAY_FIRST; id <= ID_VIEW_SOUNDDELAY_LAST; ++id)
-                if (GetMenuState(GetMenu(appWindow.window), id, MF_BYCOMMAND) & MF_CHECKED) marked = id;
+            countIn = tutorApp->practice.countInBars.load();
+            for (UINT id = ID_COMMAND_FIRST; id <= ID_COMMAND_LAST; ++id) {
+                if (!(GetMenuState(GetMenu(appWindow.window), id, MF_BYCOMMAND) & MF_CHECKED)) continue;
+                UINT* group = id <= ID_VIEW_SOUNDDELAY_LAST    ? &marked
+                              : id <= ID_PRACTICE_COUNTIN_LAST ? &countInMarked
+                              : id >= ID_PRACTICE_SILENT_FIRST && id <= ID_PRACTICE_SILENT_LAST ? &silentMarked
+                                                                : nullptr;
+                if (group) *group = id;
+            }
+            if (c.chooseSilent >= 0) runMenuCommand(ID_PRACTICE_SILENT_FIRST + c.chooseSilent);
             for (UINT id = ID_VIEW_SOUNDDELAY_FIRST; id <= ID_VIEW_SOUNDDELAY_LAST; ++id)
                 if (c.chooseMs && soundDelayChoices[id - ID_VIEW_SOUNDDELAY_FIRST] == c.chooseMs)
                     runMenuCommand(static_cast<int>(id));
@@ -221,6 +233,9 @@ TEST(Program, OpensTheFileNamedOnItsCommandLineInTheFirstFrameAndEndsWithEscape)
         EXPECT_DOUBLE_EQ(delay, c.delayMs / 1000.0);
         const auto* choice = std::find(std::begin(soundDelayChoices), std::end(soundDelayChoices), c.delayMs);
         EXPECT_EQ(marked, ID_VIEW_SOUNDDELAY_FIRST + UINT(choice - soundDelayChoices)) << "the setting is marked";
+        EXPECT_EQ(countIn, c.countInBars);
+        EXPECT_EQ(countInMarked, UINT(ID_PRACTICE_COUNTIN_FIRST + c.countInBars));
+        EXPECT_EQ(silentMarked, UINT(ID_PRACTICE_SILENT_FIRST + c.silentIndex));
         EXPECT_FALSE(IsWindow(appWindow.window));
         EXPECT_EQ(tutorApp, nullptr);
     }

@@ -73,14 +73,26 @@ TEST_F(MainWindow, CarriesTheMenuBar) {
         texts.push_back(entry.text);
         ids.push_back(entry.id);
     }
-    EXPECT_EQ(texts, (std::vector<std::string>{"&File", "&Open Rhythm File", "Open &Playlist File", "", "&Exit", "",
-                                               "View", "Show / Hide Notes", "Sound Delay", "-50 ms", "-25 ms",
-                                               "Off", "+25 ms", "+50 ms", "+75 ms", "+100 ms", "+150 ms",
-                                               "+200 ms", "+250 ms", "+300 ms", "", "", "Help",
-                                               "About the Tabladex", "Help Contents", ""}));
+    // A popup's items are followed by an empty entry that ends it; a separator is one too.
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "&File", "&Open Rhythm File", "Open &Playlist File", "", "&Exit", "",
+                         "View", "Show / Hide Notes", "Sound Delay", "-50 ms", "-25 ms", "Off", "+25 ms", "+50 ms",
+                         "+75 ms", "+100 ms", "+150 ms", "+200 ms", "+250 ms", "+300 ms", "", "",
+                         "&Practice", "Count-In", "Off", "1 Bar", "2 Bars", "",
+                         "Speed Trainer", "Off", "+1 BPM Every Pass", "+2 BPM Every Pass", "+5 BPM Every 2 Passes",
+                         "+5 BPM Every 4 Passes", "+10 BPM Every 4 Passes", "-5 BPM Every 2 Passes", "",
+                         "Stop 10 BPM Away", "Stop 20 BPM Away", "Stop 30 BPM Away", "Stop 40 BPM Away",
+                         "Stop 60 BPM Away", "",
+                         "Silent Passes", "Off", "1 of 2", "1 of 3", "2 of 4", "1 of 4", "",
+                         "", "Hold This Entry", "", "Practice Log", "",
+                         "Help", "About the Tabladex", "Help Contents", ""}));
     EXPECT_EQ(ids, (std::vector<int>{0,     40001, 40008, 0,     40003, 0,     0,     40007, 0,
                                      40021, 40022, 40023, 40024, 40025, 40026, 40027, 40028, 40029,
-                                     40030, 40031, 0,     0,     0,     40004, 40011, 0}));
+                                     40030, 40031, 0,     0,     0,     0,     40041, 40042, 40043, 0,
+                                     0,     40051, 40052, 40053, 40054, 40055, 40056, 40057, 0,
+                                     40061, 40062, 40063, 40064, 40065, 0,     0,     40071, 40072,
+                                     40073, 40074, 40075, 0,     0,     40081, 0,     40082, 0,
+                                     0,     40004, 40011, 0}));
 }
 
 TEST_F(MainWindow, SecondCreateIsRefusedAndChangesNothing) {
