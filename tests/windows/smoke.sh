@@ -2,8 +2,9 @@
 # Smoke run of the Windows program under Wine, as a learner would use it: the window
 # appears with its title; File > Open Rhythm File opens the system's open dialog; a typed
 # rhythm name loads it; Play sounds its strokes, recorded from the sound server's monitor and
-# checked for their step interval and for dropouts (take_check); Escape ends the program
-# with exit code 0.
+# checked for their step interval and for dropouts (take_check); a Practice menu choice is
+# written to the settings and the Practice Log panel shows, with this practice in the log
+# file; Escape ends the program with exit code 0.
 #
 # Runs inside the session that tests/windows/wine_checks.sh starts (DISPLAY, WINEPREFIX,
 # PULSE_SERVER with a null sink named "tabladex"). Every step has its own time limit.
@@ -115,6 +116,32 @@ end_time=$(date +%s.%N)
 kill "$recorder_pid"
 wait "$recorder_pid" 2>/dev/null || true
 recorder_pid=""
+
+# The Practice menu from the keyboard, as a learner without a mouse would use it: Alt+P
+# opens it on its first item, Count-In; Right opens that, Down moves from Off to 1 Bar.
+# Then Practice Log (the menu's last item, Up from the first) shows this run's practice.
+appdata="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Tabladex"
+timeout 10 xdotool windowfocus "$window"
+for keys in "alt+p" "Right" "Down" "Return"; do
+  timeout 10 xdotool key $keys
+  sleep 0.3
+done
+for keys in "alt+p" "Up" "Return"; do
+  timeout 10 xdotool key $keys
+  sleep 0.3
+done
+panel=$(timeout 20 xdotool search --sync --onlyvisible --name '^Practice Log$' | head -n 1) ||
+  fail "Practice > Practice Log showed no panel"
+step "Practice > Practice Log: a panel"
+timeout 10 xdotool windowfocus "$panel"
+timeout 10 xdotool key Return
+sleep 0.5
+grep -q '^count_in_bars = 1' "$appdata/settings.conf" 2>/dev/null ||
+  fail "Practice > Count-In > 1 Bar was not written to $appdata/settings.conf"
+grep -q "$rhythm" "$appdata/practice.log" 2>/dev/null ||
+  fail "the practice log $appdata/practice.log has no line for $rhythm"
+step "Count-In > 1 Bar written to the settings; the practice log: $(grep "$rhythm" "$appdata/practice.log" | tail -n 1 | tr '\t' ' ')"
+rm -rf "$appdata"  # the next run starts as a new learner
 
 # Escape closes the window; the program must end by itself with exit code 0.
 timeout 10 xdotool windowfocus "$window"
