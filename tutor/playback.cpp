@@ -189,7 +189,6 @@ void TutorApp::playEntry(RhythmEntry& entry) {
 
 bool TutorApp::countIn(RhythmEntry& entry, double& due, double lateLimit) {
     const int32_t beats = countInBeats(practice.countInBars.load(), entry.stepCount, entry.subdivision);
-    const int32_t bar = beatsPerBar(entry.stepCount, entry.subdivision);
     const double beatTime = entry.stepTime.load() * entry.subdivision;
     for (int32_t beat = 0; beat < beats; ++beat) {
         stepClock.store(due);
@@ -200,7 +199,9 @@ bool TutorApp::countIn(RhythmEntry& entry, double& due, double lateLimit) {
             due = stepTimer.seconds();
             lateness = 0.0;
         }
-        if (audio::Sound* click = beat % bar == 0 ? accentClick : clickSlot.sound; click && clickSlot.channel) {
+        // The first click is accented, as the renderer's count-in is: the learner hears where
+        // the count begins.
+        if (audio::Sound* click = beat == 0 ? accentClick : clickSlot.sound; click && clickSlot.channel) {
             audio::stampNextStart(audioSystem, lateness);
             audioSystem->playSound(audio::ChannelReuse, click, false, &clickSlot.channel);
         }

@@ -246,7 +246,8 @@ public:
     // entry ends; sleeps until a step is due. False when a stop request ended the sleep.
     void playEntry(RhythmEntry& entry);
     // Playback thread: clicks the count-in from due on (one click a beat at the entry's
-    // tempo) and returns when its first stroke is due; false when a stop ended it.
+    // tempo, the first accented) and returns when its first stroke is due; false when a
+    // stop ended it.
     bool countIn(RhythmEntry& entry, double& due, double lateLimit);
     // Playback thread, as a pass begins: the session's next pass, and its tempo on the speed
     // trainer (set on the entry's step time); the tempo when the trainer changed it, else 0.
