@@ -450,16 +450,7 @@ bool appendPracticeRecord(const std::string& given, const PracticeRecord& record
         return false;
     }
     const std::string path = followed(given);
-    const size_t separator = path.find_last_of("/\\");
-    if (separator != std::string::npos && separator > 0) {
-        const std::string folder = path.substr(0, separator);
-        std::error_code problem;
-        std::filesystem::create_directories(std::filesystem::path(folder), problem);
-        if (problem) {
-            error = "Could not make the folder " + folder + " for the practice log: " + problem.message() + ".";
-            return false;
-        }
-    }
+    if (!makeFolderFor(path, "the practice log", error)) return false;
     const auto failed = [&](const std::string& reason) {
         error = "Could not add to the practice log " + path + ": " + reason + ".";
         return false;

@@ -191,16 +191,7 @@ bool writeSettings(const std::string& given, const Settings& settings, std::stri
     // A settings file linked from elsewhere (a folder of the user's own files) stays a link:
     // the file it leads to is the one replaced.
     const std::string path = followed(given);
-    const size_t separator = path.find_last_of("/\\");
-    if (separator != std::string::npos && separator > 0) {
-        const std::string folder = path.substr(0, separator);
-        std::error_code problem;
-        std::filesystem::create_directories(std::filesystem::path(folder), problem);
-        if (problem) {
-            error = "Could not make the folder " + folder + " for the settings: " + problem.message() + ".";
-            return false;
-        }
-    }
+    if (!makeFolderFor(path, "the settings", error)) return false;
     std::string reason;
     if (!replaceWhole(path, textFor(path, settings), reason)) {
         error = "Could not save the settings to " + path + ": " + reason + ".";

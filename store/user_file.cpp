@@ -183,6 +183,17 @@ Moved renameNoReplace(const std::string& from, const std::string& to, std::strin
 #endif
 }
 
+bool makeFolderFor(const std::string& path, const std::string& what, std::string& error) {
+    const size_t separator = path.find_last_of("/\\");
+    if (separator == std::string::npos || separator == 0) return true;
+    const std::string folder = path.substr(0, separator);
+    std::error_code problem;
+    std::filesystem::create_directories(std::filesystem::path(folder), problem);
+    if (!problem) return true;
+    error = "Could not make the folder " + folder + " for " + what + ": " + problem.message() + ".";
+    return false;
+}
+
 std::string localTimeText(const char* format) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};

@@ -49,6 +49,10 @@ bool setAside(const std::string& path, std::string& aside, std::string& reason);
 // $HOME/homeFolder/tabladex/name; empty when no folder is known.
 std::string userFilePath(const char* xdgVariable, const char* homeFolder, const char* name);
 
+// Makes the folder of path and those above it; false with error ("Could not make the folder
+// F for WHAT: reason.") when it cannot.
+bool makeFolderFor(const std::string& path, const std::string& what, std::string& error);
+
 // The local time now in strftime's format.
 std::string localTimeText(const char* format);
 
