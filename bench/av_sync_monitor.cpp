@@ -23,19 +23,11 @@ double percentile(std::vector<double> values, double fraction) {
     return values[std::min(index, values.size() - 1)];
 }
 
-constexpr int channels = 2;
+constexpr int channels = record_stream::channels;
 
 }  // namespace
 
 MonitorRecorder::~MonitorRecorder() { stop(); }
-
-void MonitorRecorder::onState(pa_context*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<MonitorRecorder*>(self)->loop_, 0);
-}
-
-void MonitorRecorder::onStreamState(pa_stream*, void* self) {
-    pa_threaded_mainloop_signal(static_cast<MonitorRecorder*>(self)->loop_, 0);
-}
 
 void MonitorRecorder::onRead(pa_stream* stream, std::size_t, void* self) {
     auto* recorder = static_cast<MonitorRecorder*>(self);
@@ -67,69 +59,23 @@ void MonitorRecorder::onRead(pa_stream* stream, std::size_t, void* self) {
 
 bool MonitorRecorder::start(const std::string& source, std::string* error) {
     samples_.reserve(static_cast<std::size_t>(rate()) * channels * 120);
-    loop_ = pa_threaded_mainloop_new();
-    if (!loop_) {
-        *error = "no client main loop";
-        return false;
-    }
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "av_sync monitor");
-    pa_context_set_state_callback(context_, &MonitorRecorder::onState, this);
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-        pa_threaded_mainloop_start(loop_) < 0) {
-        *error = std::string("cannot connect to the sound server: ") + pa_strerror(pa_context_errno(context_));
-        return false;
-    }
-    pa_threaded_mainloop_lock(loop_);
-    for (;;) {
-        const pa_context_state_t state = pa_context_get_state(context_);
-        if (state == PA_CONTEXT_READY) break;
-        if (!PA_CONTEXT_IS_GOOD(state)) {
-            *error = std::string("the sound server refused: ") + pa_strerror(pa_context_errno(context_));
-            pa_threaded_mainloop_unlock(loop_);
-            return false;
-        }
-        pa_threaded_mainloop_wait(loop_);
-    }
-    const pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32LE, static_cast<uint32_t>(rate()), channels};
-    stream_ = pa_stream_new(context_, "av_sync monitor", &sampleFormat, nullptr);
-    pa_stream_set_state_callback(stream_, &MonitorRecorder::onStreamState, this);
-    pa_stream_set_read_callback(stream_, &MonitorRecorder::onRead, this);
     // Small fragments, so each is taken soon after the server has it; the latency of each
     // is still what dates it, however late it is taken.
-    pa_buffer_attr attributes{};
-    attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(5000, &sampleFormat));
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                                      PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(stream_, source.c_str(), &attributes, flags) < 0) {
-        *error = std::string("cannot record ") + source + ": " + pa_strerror(pa_context_errno(context_));
-        pa_threaded_mainloop_unlock(loop_);
-        return false;
-    }
-    for (;;) {
-        const pa_stream_state_t state = pa_stream_get_state(stream_);
-        if (state == PA_STREAM_READY) break;
-        if (!PA_STREAM_IS_GOOD(state)) {
-            *error = std::string("cannot record ") + source + ": " + pa_strerror(pa_context_errno(context_));
-            pa_threaded_mainloop_unlock(loop_);
-            return false;
-        }
-        pa_threaded_mainloop_wait(loop_);
-    }
-    pa_threaded_mainloop_unlock(loop_);
-    return true;
+    const uint32_t fragment = static_cast<uint32_t>(rate() / 200 * channels * sizeof(float));  // 5 ms
+    return stream_.start("av_sync monitor", source, fragment, PA_STREAM_DONT_MOVE, &MonitorRecorder::onRead, this,
+                         error);
 }
 
 bool MonitorRecorder::waitSteady(double timeoutSeconds) {
     const double until = monotonicSeconds() + timeoutSeconds;
     while (monotonicSeconds() < until) {
         std::vector<double> recent;
-        pa_threaded_mainloop_lock(loop_);  // the fragments are taken with the lock held
+        stream_.lock();  // the fragments are taken with the lock held
         const double since = monotonicSeconds() - 1.0;
         for (auto anchor = anchors_.rbegin(); anchor != anchors_.rend() && anchor->readAt > since; ++anchor)
             recent.push_back(anchor->readAt - anchor->latency - static_cast<double>(anchor->frame) / rate());
         const bool recording = !anchors_.empty() && anchors_.front().readAt < since;
-        pa_threaded_mainloop_unlock(loop_);
+        stream_.unlock();
         if (recording && recent.size() >= 50) {
             const double middle = percentile(recent, 0.5);
             const auto [low, high] = std::minmax_element(recent.begin(), recent.end());
@@ -146,22 +92,7 @@ bool MonitorRecorder::waitSteady(double timeoutSeconds) {
 }
 
 void MonitorRecorder::stop() {
-    if (!loop_) return;
-    pa_threaded_mainloop_lock(loop_);
-    if (stream_) {
-        pa_stream_disconnect(stream_);
-        pa_stream_unref(stream_);
-        stream_ = nullptr;
-    }
-    if (context_) {
-        pa_context_disconnect(context_);
-        pa_context_unref(context_);
-        context_ = nullptr;
-    }
-    pa_threaded_mainloop_unlock(loop_);
-    pa_threaded_mainloop_stop(loop_);
-    pa_threaded_mainloop_free(loop_);
-    loop_ = nullptr;
+    stream_.stop();
     calibrate();
 }
 

@@ -21,9 +21,7 @@
 #include <string>
 #include <vector>
 
-struct pa_threaded_mainloop;
-struct pa_context;
-struct pa_stream;
+#include "measure/record_stream.h"
 
 class MonitorRecorder {
 public:
@@ -57,7 +55,7 @@ public:
     // Ends the recording; the results below are valid after it.
     void stop();
 
-    int rate() const { return 48000; }
+    int rate() const { return record_stream::rate; }
     const std::vector<float>& samples() const { return samples_; }  // interleaved stereo
     std::size_t frames() const { return samples_.size() / 2; }
     // The CLOCK_MONOTONIC second at which the sink played the given frame (after stop).
@@ -74,14 +72,10 @@ public:
     const std::vector<Anchor>& anchors() const { return anchors_; }
 
 private:
-    static void onState(pa_context* context, void* self);
-    static void onStreamState(pa_stream* stream, void* self);
     static void onRead(pa_stream* stream, std::size_t bytes, void* self);
     void calibrate();
 
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
-    pa_stream* stream_ = nullptr;
+    record_stream::Stream stream_;
     std::vector<float> samples_;
     std::vector<Anchor> anchors_;
     std::size_t holeFrames_ = 0;

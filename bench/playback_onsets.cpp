@@ -66,6 +66,7 @@
 #include "app/resource_ids.h"
 #include "measure/freeze_probe.h"
 #include "measure/onset_detect.h"
+#include "measure/record_stream.h"
 #include "platform/audio/audio.h"
 #include "measure/sound_server.h"
 #include "tests/support/test_support.h"
@@ -234,59 +235,12 @@ public:
 
     bool start(double expectedSeconds) {
         samples_.reserve(static_cast<std::size_t>(expectedSeconds * kRate) * 2);
-        loop_ = pa_threaded_mainloop_new();
-        if (!loop_) return false;
-        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "playback_onsets monitor");
-        if (!context_) return false;
-        pa_context_set_state_callback(context_, &MonitorRecorder::signal, this);
-        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
-        pa_threaded_mainloop_lock(loop_);
-        bool ok = pa_threaded_mainloop_start(loop_) >= 0;
-        while (ok && pa_context_get_state(context_) != PA_CONTEXT_READY) {
-            ok = PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
-            if (ok) pa_threaded_mainloop_wait(loop_);
-        }
-        if (ok) {
-            const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, 2};
-            stream_ = pa_stream_new(context_, "monitor", &format, nullptr);
-            ok = stream_ != nullptr;
-        }
-        if (ok) {
-            pa_buffer_attr attr{};
-            attr.maxlength = static_cast<uint32_t>(-1);
-            attr.fragsize = kRate / 100 * 2 * sizeof(float);  // 10 ms, as parec was asked
-            pa_stream_set_state_callback(stream_, &MonitorRecorder::signalStream, this);
-            pa_stream_set_read_callback(stream_, &MonitorRecorder::read, this);
-            const auto flags = static_cast<pa_stream_flags_t>(
-                PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-            ok = pa_stream_connect_record(stream_, "tabla.monitor", &attr, flags) >= 0;
-        }
-        while (ok && pa_stream_get_state(stream_) != PA_STREAM_READY) {
-            ok = PA_STREAM_IS_GOOD(pa_stream_get_state(stream_));
-            if (ok) pa_threaded_mainloop_wait(loop_);
-        }
-        pa_threaded_mainloop_unlock(loop_);
-        return ok;
+        // Fragments of 10 ms, as parec was asked.
+        return stream_.start("playback_onsets monitor", "tabla.monitor", kRate / 100 * 2 * sizeof(float),
+                             PA_STREAM_NOFLAGS, &MonitorRecorder::read, this, nullptr);
     }
 
-    void stop() {
-        if (!loop_) return;
-        pa_threaded_mainloop_lock(loop_);
-        if (stream_) {
-            pa_stream_disconnect(stream_);
-            pa_stream_unref(stream_);
-            stream_ = nullptr;
-        }
-        if (context_) {
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-            context_ = nullptr;
-        }
-        pa_threaded_mainloop_unlock(loop_);
-        pa_threaded_mainloop_stop(loop_);
-        pa_threaded_mainloop_free(loop_);
-        loop_ = nullptr;
-    }
+    void stop() { stream_.stop(); }
 
     // After stop: what was recorded, and for each read the frames read by then and the steady
     // time frame 0 would have been heard at.
@@ -294,14 +248,8 @@ public:
     std::vector<std::pair<double, double>> takeOrigins() { return std::move(origins_); }
 
 private:
-    static constexpr uint32_t kRate = 48000;
+    static constexpr uint32_t kRate = record_stream::rate;
 
-    static void signal(pa_context*, void* user) {
-        pa_threaded_mainloop_signal(static_cast<MonitorRecorder*>(user)->loop_, 0);
-    }
-    static void signalStream(pa_stream*, void* user) {
-        pa_threaded_mainloop_signal(static_cast<MonitorRecorder*>(user)->loop_, 0);
-    }
     static void read(pa_stream* stream, std::size_t, void* user) {
         auto* self = static_cast<MonitorRecorder*>(user);
         const void* data = nullptr;
@@ -325,9 +273,7 @@ private:
         }
     }
 
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
-    pa_stream* stream_ = nullptr;
+    record_stream::Stream stream_;
     std::vector<float> samples_;   // the loop's thread while it runs
     std::vector<std::pair<double, double>> origins_;  // likewise
 };
