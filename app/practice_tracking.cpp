@@ -49,8 +49,13 @@ void PracticeTracker::frame(const TutorApp& app, HWND owner) {
             slowest_ = slowest_ == 0 ? passTempo_ : std::min(slowest_, passTempo_);
             fastest_ = std::max(fastest_, passTempo_);
         }
-        passTempo_ = app.tempo;
+        // The next pass's tempo is taken once its first step is heard: the speed trainer's
+        // new tempo comes with that step.
+        passTempo_ = 0;
         passWhole_ = true;
+    }
+    if (passTempo_ == 0) {
+        if (app.shown.stepIndex >= 1 || entry->stepCount <= 1) passTempo_ = app.tempo;
     } else if (app.tempo != passTempo_) {
         passWhole_ = false;  // the tempo changed by hand within the pass
     }

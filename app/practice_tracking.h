@@ -42,7 +42,7 @@ private:
     int32_t slowest_ = 0;
     int32_t fastest_ = 0;
     int32_t passesDone_ = 0;  // the entry's passes done as last seen
-    int32_t passTempo_ = 0;   // the tempo the pass under way began at
+    int32_t passTempo_ = 0;   // the tempo of the pass under way; 0 until its first step is heard
     bool passWhole_ = false;  // it has been heard from its first step at one tempo
     bool warned_ = false;
 };

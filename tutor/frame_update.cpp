@@ -21,8 +21,10 @@ namespace {
 
 void TutorApp::setTempoByHand(int32_t newTempo) {
     newTempo = std::clamp(newTempo, controls::minTempo, controls::maxTempo);
+    // A running speed trainer ends at a tempo the learner changes (a click on the knob that
+    // leaves it where it is does not count).
+    if (newTempo != tempo) practice.speedEndedByHand.store(true);
     tempo = newTempo;
-    practice.speedEndedByHand.store(true);  // a running speed trainer ends at this tempo
     if (RhythmEntry* entry = current(); entry && entry->subdivision > 0) {
         entry->tempo = newTempo;
         entry->stepTime.store(stepTimeFor(newTempo, entry->subdivision));
