@@ -15,6 +15,7 @@
 #include "app/menu_commands.h"
 #include "app/resource_ids.h"
 #include "app/user_settings.h"
+#include "store/practice_log.h"
 #include "platform/audio/audio.h"
 #include "platform/headless/headless.h"
 #include "platform/manual_clock.h"
@@ -241,6 +242,70 @@ TEST(Program, OpensTheFileNamedOnItsCommandLineInTheFirstFrameAndEndsWithEscape)
     }
     unsetenv("XDG_CONFIG_HOME");
     testing_support::resetWorld();
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+
+namespace {
+
+// The practice log's record of what the screen showed heard: passes and the tempo range of
+// the passes played whole at one tempo, the speed trainer's tempo coming with a pass's first
+// step (in the same frame as the last step of the pass before, or a frame later), and a pass
+// whose tempo was changed by hand left out of the range.
+TEST(PracticeTracking, CountsPassesAndTheTempoOfEachWholePass) {
+    const std::filesystem::path folder = testing_support::makeTempFolder("practice tracking");
+    setenv("XDG_STATE_HOME", folder.c_str(), 1);
+    platform::useManualClock(true);
+    struct Frame {
+        int32_t stepIndex, repeatsDone, tempo;
+    };
+    struct Case {
+        std::vector<Frame> frames;
+        int32_t passes, slowest, fastest;
+    };
+    const Case cases[] = {
+        // 120, then the trainer's 130 with the next pass's first step a frame later; stopped
+        // within the third pass (140), which does not count.
+        {{{1, 0, 120}, {3, 0, 120}, {0, 1, 120}, {1, 1, 130}, {3, 1, 130}, {0, 2, 130}, {1, 2, 140}}, 2, 120, 130},
+        // A hand change within the second pass leaves it out; the third counts.
+        {{{1, 0, 100}, {0, 1, 100}, {1, 1, 100}, {2, 1, 90}, {0, 2, 90}, {2, 2, 90}, {0, 3, 90}}, 3, 90, 100},
+        // Joined in the middle of a pass: it is not whole.
+        {{{3, 0, 100}, {0, 1, 100}}, 1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(folder / "tabladex" / "practice.log");
+        TutorApp app;
+        app.stepTimer.init();
+        app.entries = makeEntries(1);
+        app.entryCount = 1;
+        app.entries[0].file = "quick.krf";
+        app.entries[0].title = "Quick";
+        app.entries[0].stepCount = 4;
+        app.rhythmLoaded = true;
+        app.shownState = Playing;
+        PracticeTracker tracker;
+        for (const Frame& frame : c.frames) {
+            app.shown = ShownPosition{0, frame.stepIndex, frame.repeatsDone};
+            app.tempo = frame.tempo;
+            tracker.frame(app, nullptr);
+            platform::advanceManualClock(0.5);
+        }
+        app.shownState = Stopped;
+        tracker.frame(app, nullptr);  // a stop writes the record
+        const PracticeLogRead read = readPracticeLog(practiceLogPath());
+        ASSERT_EQ(read.records.size(), 1u);
+        const PracticeRecord& record = read.records[0];
+        EXPECT_EQ(record.file + " " + record.title, "quick.krf Quick");
+        EXPECT_EQ(record.passes, c.passes);
+        EXPECT_EQ(record.slowestTempo, c.slowest);
+        EXPECT_EQ(record.fastestTempo, c.fastest);
+        EXPECT_NEAR(record.minutes, 0.5 * (c.frames.size() - 1) / 60.0, 0.01);
+        destroyEntries(app.entries);
+        app.entries = nullptr;
+    }
+    platform::useManualClock(false);
+    unsetenv("XDG_STATE_HOME");
     std::filesystem::remove_all(folder);
 }
 
