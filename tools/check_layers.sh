@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that the program's folders include one another in one direction only:
-#   app, cli  >  tutor  >  rhythm, gfx, store  >  platform
+#   app, cli  >  tutor  >  rhythm, listen, gfx, store  >  platform
 # A file may include files of its own folder and of folders below it; an include that runs
 # back up the order is printed with its file and line, and the check fails. --arrows prints
 # every include between folders, counted, as well.
@@ -12,7 +12,7 @@ rank() {
   case $1 in
     app | cli) echo 4 ;;
     tutor) echo 3 ;;
-    rhythm | gfx | store) echo 2 ;;
+    rhythm | listen | gfx | store) echo 2 ;;
     platform) echo 1 ;;
     *) echo 0 ;;
   esac
@@ -34,12 +34,12 @@ while IFS=: read -r file line text; do
     echo "upward include: $file:$line: $text"
     status=1
   fi
-done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' app cli tutor rhythm gfx store platform \
+done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' app cli tutor rhythm listen gfx store platform \
            --include='*.h' --include='*.cpp')
 
 if [ "$show_arrows" = 1 ]; then
   echo "includes between folders:"
   sort "$arrows" | uniq -c | sed 's/^/  /'
 fi
-[ "$status" = 0 ] && echo "layers: every include runs down the order (app, cli > tutor > rhythm, gfx, store > platform)"
+[ "$status" = 0 ] && echo "layers: every include runs down the order (app, cli > tutor > rhythm, listen, gfx, store > platform)"
 exit "$status"
