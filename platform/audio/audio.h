@@ -36,6 +36,7 @@ enum Result : int {
     ErrChannelGroup = 8,     // a group operation on an unknown or released group
     ErrFileTruncated = 9,    // the WAV file ends before the sound its header announces
     ErrBusy = 10,            // too many play requests are waiting for the audio thread
+    ErrInputInit = 11,       // no input could be opened for capture (see startCapture)
 };
 
 // Text for a result code; never null.
@@ -211,5 +212,63 @@ void setQuantizeStarts(System* system, bool on);
 // Play requests that reached the mixer after their stamped frame had been rendered; they
 // started at the first frame still to come.
 std::size_t lateStarts(const System* system);
+
+// ---------------------------------------------------------------------------------------
+// Capture: what the default input (a microphone) hears, for listening to the learner.
+//
+// Every captured frame carries the time at which its sound reached the input, on the clock
+// that stamps play requests (setClock; on the offline output its virtual clock). A stroke the
+// learner plays, found at time t in the capture, compares directly with a stroke of the
+// tutor's own stamped s, heard at s + heardDelay.
+//
+// The input is mono float at outputSampleRate(system): on Linux the sound server's default
+// source (SDL2's default capture device where SDL_AUDIODRIVER is set or no server answers),
+// on Windows WASAPI's default capture endpoint, whichever output plays. The silent output has
+// no input. Captured frames wait in a ring of about five seconds, allocated by the first
+// startCapture, filled by the input's own thread, which never waits for the reader; frames
+// that find the ring full are dropped, and the reader is told where (a gap).
+//
+// A device or sound server that goes away ends the capture quietly: what the ring holds can
+// still be read, then readCapture returns 0 and captureInfo says device = false. Calling
+// startCapture again (after stopCapture) opens the input anew.
+
+// How the capture runs. rate: frames per second (0 before the first startCapture). latency:
+// seconds from the moment a sound reaches the input to the moment its frames can be read, as
+// the device reported it last (the buffering of the device, the server and the stream);
+// negative where the input is the monitor of an output that is heard later than its frames
+// are taken (a sound server's monitor of its sink). device: a device captures now (false on
+// the offline output, after stopCapture and after the device went away).
+struct CaptureInfo {
+    int rate = 0;
+    double latency = 0;
+    bool device = false;
+};
+
+// Opens the default input, as above; Ok at once if capture runs already. ErrInputInit on the
+// silent output and when no input opens; ErrNotInitialized before init; ErrMemory when the
+// ring cannot be had. On the offline output nothing opens: the test feeds the frames
+// (offlineFeedCapture). Main thread.
+Result startCapture(System* system);
+// Closes the input (release does it too); what the ring holds can still be read. Main thread.
+Result stopCapture(System* system);
+
+// Moves up to maxFrames captured frames into out, oldest first, and returns how many. Never
+// blocks; 0 when nothing waits (or capture never started). *firstFrameTime receives the
+// time at which out[0] reached the input; frame i reached it i / rate later. *gap is true when
+// out[0] does not follow the last frame read before it (frames were lost: nobody read them in
+// time, the device dropped some, capture was stopped and started again); a read never spans a
+// gap, so it may return fewer frames than wait: call again until it returns 0. Either out-
+// pointer may be null. One consumer thread at a time (any thread, also while startCapture or
+// stopCapture run on the main thread); not overlapping release.
+std::size_t readCapture(System* system, float* out, std::size_t maxFrames, double* firstFrameTime, bool* gap);
+
+// Any thread; lock-free.
+CaptureInfo captureInfo(const System* system);
+
+// Offline output, after startCapture: frames of mono float that reached the input from time
+// on (seconds on the virtual clock). Frames that do not continue the time of the last ones fed
+// are read after a gap. Frames that find the ring full are dropped, as a device's would be.
+// The test thread only (it stands in for the input's thread).
+Result offlineFeedCapture(System* system, const float* mono, std::size_t frames, double time);
 
 }  // namespace audio
