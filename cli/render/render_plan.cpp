@@ -26,11 +26,6 @@ int64_t countOf(const PlanEntry& entry) { return static_cast<int64_t>(entry.step
 // The count-in clicks at the tempo the first entry starts at.
 int32_t countInTempo(const RenderPlan& plan) { return passTempo(plan, plan.entries[0], 1); }
 
-int64_t countInFrames(const RenderPlan& plan) {
-    if (plan.countInBeats <= 0 || plan.entries.empty()) return 0;
-    return stepFrame(plan.countInBeats, countInTempo(plan), 1, plan.rate);
-}
-
 // Frames from a rung's start to the next rung's: its step count on its own grid.
 int64_t rungFrames(const PlanEntry& entry, const PlanRung& rung, int32_t rate) {
     return stepFrame(rung.passes * countOf(entry), rung.tempo, entry.subdivision, rate);
@@ -80,6 +75,11 @@ int64_t seamFrames(int32_t tempo, int32_t subdivision, int32_t rate) {
     // A delay of one step is the grid's own step, not a second rounding of it.
     if (delay > entryBreathSeconds) return stepFrame(1, tempo, subdivision, rate);
     return std::llround(delay * rate);
+}
+
+int64_t countInFrames(const RenderPlan& plan) {
+    if (plan.countInBeats <= 0 || plan.entries.empty()) return 0;
+    return stepFrame(plan.countInBeats, countInTempo(plan), 1, plan.rate);
 }
 
 int32_t passTempo(const RenderPlan& plan, const PlanEntry& entry, int64_t pass) {
@@ -169,8 +169,8 @@ PlanPosition planPositionAt(const RenderPlan& plan, int64_t frame) {
     return position;
 }
 
-StrokeTimeline::StrokeTimeline(const RenderPlan& plan, int64_t end)
-    : plan_(plan), end_(end), entryStart_(countInFrames(plan)), rungStart_(entryStart_) {
+StrokeTimeline::StrokeTimeline(const RenderPlan& plan, int64_t end, bool silentToo)
+    : plan_(plan), end_(end), silentToo_(silentToo), entryStart_(countInFrames(plan)), rungStart_(entryStart_) {
     if (!plan.entries.empty()) rung_ = rungFrom(plan, plan.entries[0], 1);
 }
 
@@ -178,6 +178,9 @@ bool StrokeTimeline::next(Stroke& stroke) {
     if (click_ < plan_.countInBeats && !plan_.entries.empty()) {
         stroke.frame = stepFrame(click_, countInTempo(plan_), 1, plan_.rate);
         stroke.sound = click_ == 0 ? StrokeSound::AccentClick : StrokeSound::Click;
+        stroke.entry = 0;
+        stroke.pass = 0;
+        stroke.step = click_;
         ++click_;
         return stroke.frame < end_;
     }
@@ -189,14 +192,15 @@ bool StrokeTimeline::next(Stroke& stroke) {
                 const int64_t at = rungStart_ + stepFrame(step_, rung_.tempo, entry.subdivision, plan_.rate);
                 if (at >= end_) return false;
                 const int64_t pass = rung_.firstPass + step_ / count;
-                if (!passSounds(plan_.silent, pass)) {
+                if (!silentToo_ && !passSounds(plan_.silent, pass)) {
                     step_ = (pass + 1 - rung_.firstPass) * count;  // on to the next pass
                     continue;
                 }
-                const StepSound sound = entry.steps[static_cast<std::size_t>(step_ % count)];
+                const int32_t step = static_cast<int32_t>(step_ % count);
+                const StepSound sound = entry.steps[static_cast<std::size_t>(step)];
                 ++step_;
                 if (sound == StepSound::None) continue;
-                stroke = Stroke{at, strokeSoundOf(sound)};
+                stroke = Stroke{at, strokeSoundOf(sound), entry_, pass, step};
                 return true;
             }
             if (lastRung(entry, rung_)) break;

@@ -59,6 +59,9 @@ struct RenderPlan {
 struct Stroke {
     int64_t frame = 0;
     StrokeSound sound = StrokeSound::Doum;
+    std::size_t entry = 0;  // where in the plan it falls: its entry,
+    int64_t pass = 0;       //   pass within the entry (from 1; 0 for a count-in click)
+    int32_t step = 0;       //   and step within the pass (the count-in's beat for a click)
 };
 
 // Frames from an entry's start to its step `step`: round(step * 60 * rate / (tempo *
@@ -68,6 +71,9 @@ int64_t stepFrame(int64_t step, int32_t tempo, int32_t subdivision, int32_t rate
 
 // Frames from an entry's last step to the next entry's first step.
 int64_t seamFrames(int32_t tempo, int32_t subdivision, int32_t rate);
+
+// Frames of the count-in before the first entry's first step; 0 without one.
+int64_t countInFrames(const RenderPlan& plan);
 
 // The tempo of an entry's pass `pass` (from 1): the ladder's, else the entry's own.
 int32_t passTempo(const RenderPlan& plan, const PlanEntry& entry, int64_t pass);
@@ -102,15 +108,17 @@ struct PlanRung {
 PlanRung rungFrom(const RenderPlan& plan, const PlanEntry& entry, int64_t firstPass);
 
 // The plan's strokes (rests and silent passes left out) in frame order, ending with the last
-// one that starts before `end`.
+// one that starts before `end`. With silentToo the strokes of silent passes come too: the
+// ones the learner plays alone, which a scorer expects to hear.
 class StrokeTimeline {
 public:
-    StrokeTimeline(const RenderPlan& plan, int64_t end);
+    StrokeTimeline(const RenderPlan& plan, int64_t end, bool silentToo = false);
     bool next(Stroke& stroke);
 
 private:
     const RenderPlan& plan_;
     int64_t end_;
+    bool silentToo_;
     int32_t click_ = 0;         // count-in beats clicked so far
     std::size_t entry_ = 0;     // the entry being walked
     int64_t entryStart_ = 0;    // its first frame
