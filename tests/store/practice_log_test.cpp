@@ -1,6 +1,7 @@
-// The practice log: records read back as written, an append cut short losing nothing, a
-// damaged log set aside once with its good records kept, compaction beside a second writer,
-// and the summary of the last 30 days with its text.
+// The practice log: records and scored passes read back as written, an append cut short
+// losing nothing, a damaged log set aside once with its good records kept, compaction beside
+// a second writer and keeping the scored trend, and the summary of the last 30 days with its
+// text.
 #include "store/practice_log.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +28,16 @@ std::string slurp(const fs::path& file) {
 }
 void put(const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
 
-const std::string header =
+const std::string oldHeader =
     "# Tabladex practice log\n# date, minutes, passes, slowest BPM, fastest BPM, file, title - separated by tabs\n";
+const std::string header = oldHeader +
+                           "# score, date, passes, BPM, tolerance, due, on time, early, late, wrong, missed, extra,\n"
+                           "#   mean ms, spread ms, file, title\n";
+const std::string scoreA = "score\t2025-02-27\t1\t100\tnormal\t2\t1\t0\t1\t0\t0\t0\t5.0\t5.0\t/r/m.krf\tMaqsum\n";
+auto fieldsOf(const ScoredPass& p) {
+    return std::tie(p.date, p.file, p.title, p.passes, p.tempo, p.strokes, p.onTime, p.early, p.late, p.wrong, p.missed,
+                    p.extra, p.meanOffsetMs, p.spreadMs, p.tolerance);
+}
 const std::string lineA = "2025-02-27\t32.25\t16\t100\t120\t/r/m.krf\tMaqsum\n";
 const std::string lineB = "2025-03-01\t0.5\t0\t0\t0\t/r/s.krf\tSaidi\n";
 
@@ -85,6 +94,34 @@ TEST_F(PracticeLog, ReadsBackWhatWasWrittenAndRefusesWhatItCannotHold) {
     }
     EXPECT_FALSE(appendPracticeRecord("", cases[0].given, error));
     EXPECT_EQ(slurp(path), expected);
+
+    // Scored passes: one as given, one with nothing heard (no mean or spread), then refused ones.
+    const ScoredPass scored[] = {
+        {"2025-03-14", "/r/m.krf", "Ma\tqsum", 1, 100, 32, 25, 3, 2, 1, 1, 4, -6.5, 14.2, "normal"},
+        {"2025-03-15", "/r/m.krf", "M", 1, 60, 4, 0, 0, 0, 0, 4, 0, 3, 1, "relaxed"}};
+    for (const ScoredPass& pass : scored) ASSERT_TRUE(appendScoredPass(path, pass, error)) << error;
+    expected += "score\t2025-03-14\t1\t100\tnormal\t32\t25\t3\t2\t1\t1\t4\t-6.5\t14.2\t/r/m.krf\tMa qsum\n"
+                "score\t2025-03-15\t1\t60\trelaxed\t4\t0\t0\t0\t0\t4\t0\t0.0\t0.0\t/r/m.krf\tM\n";
+    EXPECT_EQ(slurp(path), expected);
+    const PracticeLogRead both = readPracticeLog(path);
+    EXPECT_EQ(both.records.size(), std::size(cases));
+    ASSERT_EQ(both.scored.size(), 2u);
+    ScoredPass cleaned = scored[0];
+    cleaned.title = "Ma qsum";
+    EXPECT_EQ(fieldsOf(both.scored[0]), fieldsOf(cleaned));
+    EXPECT_EQ(both.scored[1].meanOffsetMs + both.scored[1].spreadMs, 0);
+    const ScoredPass refusedPasses[] = {
+        {"2025-03-15", "/r/m.krf", "", 1, 60, 4, 1, 0, 0, 0, 2, 0, 0, 0, "normal"},  // does not add up
+        {"2025-03-15", "/r/m.krf", "", 1, 60, 4, 4, 0, 0, 0, 0, 0, 0, 0, "loose"},
+        {"2025-03-15", "/r/m.krf", "", 1, 60, 4, 4, 0, 0, 0, 0, 0, NAN, 0, "normal"},
+        {"2025-03-15", "/r/m.krf", "", 1, 0, 4, 4, 0, 0, 0, 0, 0, 0, 0, "strict"},
+    };
+    for (const ScoredPass& pass : refusedPasses) {
+        EXPECT_FALSE(appendScoredPass(path, pass, error));
+        EXPECT_EQ(error.find("Could not add to the practice log: the scored pass is not one it can hold ("), 0u)
+            << error;
+    }
+    EXPECT_EQ(slurp(path), expected);
 }
 
 TEST_F(PracticeLog, AnAppendCutShortLosesNothingBeforeItAndTheNextOneIsWhole) {
@@ -118,7 +155,12 @@ TEST_F(PracticeLog, ADamagedLogIsSetAsideOnceAndItsGoodRecordsKept) {
         size_t records;
         std::string why;  // empty: not damaged
     } cases[] = {
-        {header + "\n  # mine\t\n" + a + lineB, 2, ""},
+        {oldHeader + "\n  # mine\t\n" + a + lineB, 2, ""},  // a log from before scored passes
+        {lineA + "score\t2025-03-01\t1\t90\tnormal\t4\t1\t0\t0\t0\t0\t0\t0.0\t0.0\t/r/s.krf\tS\n", 1, "line 2 is not"},
+        {scoreA + "score\t2025-03-01\t1\t90\tloose\t2\t2\t0\t0\t0\t0\t0\t0.0\t0.0\t/r/s.krf\tS\n", 1, "line 2 is not"},
+        {scoreA + lineA + "score\t2025-03-01\t1\t90\tnormal\t2\t2\t0\t0\t0\t0\t0\t1e3\t0.0\t/r/s.krf\tS\n", 2,
+         "line 3 is not"},
+        {scoreA + "score\t2025-03-01\t1\t90\tnormal\t2\t2\t0\t0\t0\t0\t0.0\t0.0\t/r/s.krf\tS\n", 1, "line 2 is not"},
         {"\xEF\xBB\xBF" + lineA + lineB + "\x01\x02", 2, ""},  // a last line cut short
         {lineA + "2025-03-01\t0.5\t0\t0\t0\t/r/s.krf\n" + lineB, 2, "line 2 is not"},
         {lineA + "2025-02-30\t0.5\t0\t0\t0\t/r/s.krf\tS\n", 1, "line 2 is not"},
@@ -133,7 +175,7 @@ TEST_F(PracticeLog, ADamagedLogIsSetAsideOnceAndItsGoodRecordsKept) {
         SCOPED_TRACE(c.bytes.substr(0, 60));
         put(path, c.bytes);
         const PracticeLogRead first = readPracticeLog(path);
-        EXPECT_EQ(first.records.size(), c.records);
+        EXPECT_EQ(first.records.size() + first.scored.size(), c.records);
         if (c.why.empty()) {
             EXPECT_EQ(first.message + first.setAsidePath, "");
             EXPECT_EQ(slurp(path), c.bytes);
@@ -146,7 +188,7 @@ TEST_F(PracticeLog, ADamagedLogIsSetAsideOnceAndItsGoodRecordsKept) {
         EXPECT_EQ(slurp(first.setAsidePath), c.bytes);
         const PracticeLogRead again = readPracticeLog(path);
         EXPECT_EQ(again.message + again.setAsidePath, "");
-        EXPECT_EQ(again.records.size(), c.records);
+        EXPECT_EQ(again.records.size() + again.scored.size(), c.records);
         fs::remove(first.setAsidePath);
     }
 }
@@ -156,10 +198,28 @@ TEST_F(PracticeLog, CompactionDropsOldDaysAndMergesADayAndLosesNoRecordOfASecond
                   "2025-03-01\t10.5\t2\t90\t100\t/r/m.krf\tMaqsum old\n" +  // merged...
                   "2024-02-29\t9.0\t1\t60\t60\t/r/kept.krf\tKept\n" +       // 366 days before: kept
                   "2025-03-01\t5.25\t0\t0\t0\t/r/m.krf\tMaqsum\n" + lineA + // ...with this
-                  "2025-03-01\t1.0\t3\t80\t95\t/r/m.krf\tMaqsum\n");        // and this
+                  "2025-03-01\t1.0\t3\t80\t95\t/r/m.krf\tMaqsum\n" +         // and this
+                  "score\t2024-02-28\t1\t100\tnormal\t4\t4\t0\t0\t0\t0\t0\t1.0\t1.0\t/r/m.krf\tM\n" +  // dropped
+                  "score\t2025-03-01\t1\t100\tnormal\t10\t9\t0\t0\t0\t1\t2\t-2.5\t3.0\t/r/m.krf\tM\n" +
+                  scoreA +  // offsets 0 and 10 ms, merged with offsets 20 and 40 ms:
+                  "score\t2025-02-27\t1\t100\tnormal\t2\t0\t0\t2\t0\t0\t0\t30.0\t10.0\t/r/m.krf\tMaqsum\n" +
+                  "score\t2025-02-27\t1\t110\tnormal\t4\t4\t0\t0\t0\t0\t1\t0.0\t2.0\t/r/m.krf\tMaqsum\n");
+    const auto panel = [&] {
+        const PracticeLogRead read = readPracticeLog(path);
+        return practiceLogText(summarizePractice(read.records, read.scored, "2025-03-01"));
+    };
+    const std::string trend = panel();
     ASSERT_TRUE(compactPracticeLog(path, "2025-03-01", error)) << error;
     EXPECT_EQ(slurp(path), header + "2024-02-29\t9.0\t1\t60\t60\t/r/kept.krf\tKept\n" + lineA +
-                               "2025-03-01\t16.75\t5\t80\t100\t/r/m.krf\tMaqsum\n");
+                               "score\t2025-02-27\t2\t100\tnormal\t4\t1\t0\t3\t0\t0\t0\t17.5\t14.8\t/r/m.krf\tMaqsum\n"
+                               "score\t2025-02-27\t1\t110\tnormal\t4\t4\t0\t0\t0\t0\t1\t0.0\t2.0\t/r/m.krf\tMaqsum\n"
+                               "2025-03-01\t16.75\t5\t80\t100\t/r/m.krf\tMaqsum\n"
+                               "score\t2025-03-01\t1\t100\tnormal\t10\t9\t0\t0\t0\t1\t2\t-2.5\t3.0\t/r/m.krf\tM\n");
+    EXPECT_EQ(panel(), trend);
+    EXPECT_NE(trend.find("\n  scored 4 passes at normal tolerance: on time 63% then, 90% now; "
+                         "spread 14 ms then, 3 ms now"),
+              trend.npos)
+        << trend;
     // An append more than 400 days after the oldest record compacts the log itself.
     ASSERT_TRUE(appendPracticeRecord(path, {"2026-04-06", "/r/s.krf", "Saidi", 0.5}, error)) << error;
     EXPECT_EQ(slurp(path), header + "2026-04-06\t0.5\t0\t0\t0\t/r/s.krf\tSaidi\n");
@@ -200,9 +260,17 @@ TEST(PracticeSummary, SumsUpTheLast30DaysPerRhythmMostRecentFirst) {
         {"2025-03-02", "/r/later.krf", "Later", 5},                   // after today: out
         {"2025-03-01", "C:\\r\\d.krf", "Dum", 75, 1, 60, 60},
     };
-    const std::vector<RhythmPractice> rhythms = summarizePractice(records, "2025-03-01");
-    ASSERT_EQ(rhythms.size(), 3u);
-    EXPECT_EQ(rhythms[2].lastDate, "2025-02-27");
+    // Maqsum's trend is of its normal passes (not the relaxed one); Karachi was only scored.
+    const std::vector<ScoredPass> scored = {
+        {"2025-02-10", "/r/m.krf", "Maqsum", 1, 90, 10, 10, 0, 0, 0, 0, 0, 0, 1, "relaxed"},
+        {"2025-02-20", "/r/m.krf", "Maqsum", 1, 90, 12, 7, 2, 3, 0, 0, 0, 4, 19, "normal"},
+        {"2025-02-27", "/r/m.krf", "Maqsum", 1, 100, 8, 6, 0, 2, 0, 0, 0, 2, 11, "normal"},
+        {"2025-02-27", "/r/m.krf", "Maqsum", 1, 100, 8, 7, 1, 0, 0, 0, 1, 2, 11, "normal"},
+        {"2025-02-28", "/r/k.krf", "Karachi", 1, 80, 4, 2, 1, 0, 0, 1, 0, -3, 2.6, "strict"},
+    };
+    const std::vector<RhythmPractice> rhythms = summarizePractice(records, scored, "2025-03-01");
+    ASSERT_EQ(rhythms.size(), 4u);
+    EXPECT_EQ(rhythms[3].lastDate, "2025-02-27");
     const std::string dum =
 #ifdef _WIN32
         "Dum (d.krf)";
@@ -212,8 +280,13 @@ TEST(PracticeSummary, SumsUpTheLast30DaysPerRhythmMostRecentFirst) {
     EXPECT_EQ(practiceLogText(rhythms), "The last 30 days:\n" + dum +
                                             ": 1 h 15 min, 1 pass, fastest 60 BPM\n"
                                             "Saidi (s.krf): under 1 min, no whole pass\n"
-                                            "Maqsum (m.krf): 43 min, 18 passes, fastest 120 BPM");
+                                            "Karachi (k.krf):\n"
+                                            "  scored 1 pass at strict tolerance: on time 50%, spread 3 ms\n"
+                                            "Maqsum (m.krf): 43 min, 18 passes, fastest 120 BPM\n"
+                                            "  scored 3 passes at normal tolerance: on time 58% then, 81% now; "
+                                            "spread 19 ms then, 11 ms now");
     EXPECT_EQ(summarizePractice(records, "2025-03-01", 1).size(), 2u);
+    EXPECT_EQ(practiceLogText(summarizePractice(records, "2025-03-01")).find("scored"), std::string::npos);
     EXPECT_EQ(summarizePractice(records, "2025-02-31").size(), 0u);
     EXPECT_EQ(practiceLogText({}), "Nothing played in the last 30 days.");
     EXPECT_EQ(todayLocalDate().size(), 10u);
