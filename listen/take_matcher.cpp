@@ -52,7 +52,8 @@ ScoreSummary summarise(const TakeScore& score) {
             case Verdict::Missed: ++summary.missed; break;
         }
         ++summary.strokes;
-        if (stroke.heard) {
+        // A wrong stroke is no timing error: its offset says nothing of the learner's time.
+        if (stroke.verdict != Verdict::Wrong && stroke.heard) {
             sum += stroke.offsetMs;
             squares += stroke.offsetMs * stroke.offsetMs;
             ++matched;
@@ -150,7 +151,7 @@ std::string passSummaryText(const ScoreSummary& summary) {
     // What went wrong outright tells the learner more than how the rest leaned.
     if (summary.missed > 0) add(std::to_string(summary.missed) + " MISSED");
     if (summary.wrong > 0) add(std::to_string(summary.wrong) + " WRONG");
-    if (summary.missed >= summary.strokes) return text;  // nothing heard, no timing to tell
+    if (summary.onTime + summary.early + summary.late == 0) return text;  // no timing to tell
     const long lean = std::lround(std::abs(summary.meanOffsetMs));
     const long spread = std::lround(summary.spreadMs);
     const std::string leaning = lean == 0 ? std::string("ON THE BEAT")

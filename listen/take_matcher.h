@@ -68,7 +68,7 @@ struct ScoreSummary {
     int wrong = 0;
     int missed = 0;
     int extra = 0;
-    double meanOffsetMs = 0;  // over the strokes that took an onset, wrong ones included
+    double meanOffsetMs = 0;  // over the strokes played right (on time, early or late)
     double spreadMs = 0;      // their standard deviation
 };
 

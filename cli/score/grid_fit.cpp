@@ -30,8 +30,8 @@ double meanOffsetAt(std::span<const ExpectedStroke> due, std::span<const HeardAt
     const TakeScore score = scoreTake(moved, heard, tolerance, std::numeric_limits<double>::infinity());
     quality = Quality{};
     for (const StrokeResult& result : score.strokes) {
-        if (!result.heard) continue;
-        if (result.verdict != Verdict::Wrong) ++quality.rightKind;
+        if (!result.heard || result.verdict == Verdict::Wrong) continue;
+        ++quality.rightKind;
         quality.squares += result.offsetMs * result.offsetMs;
     }
     return score.summary.meanOffsetMs / 1000.0;

@@ -3,10 +3,10 @@
 //
 // Every pair of a stroke due and a stroke heard of the same kind votes for the shift that
 // would put one on the other; the few best-supported shifts are each refined by matching
-// the strokes and moving by the matched strokes' mean offset until it settles, and the one
-// that then matches the most strokes of the right kind wins, the smaller spread breaking a
-// tie. The learner's constant lead or lag is taken up by the shift: the matched strokes'
-// mean offset at the fitted shift is zero.
+// the strokes and moving by the mean offset of the strokes played right until it settles,
+// and the one that then matches the most strokes of the right kind wins, the smaller spread
+// breaking a tie. The learner's constant lead or lag is taken up by the shift: the mean
+// offset at the fitted shift is zero.
 //
 // Threads: any; pure functions. Ownership: the spans are only read.
 #pragma once

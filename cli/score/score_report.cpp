@@ -30,10 +30,10 @@ std::string signedMs(double ms) {
 std::string summaryText(const ScoreSummary& s, Tolerance tolerance) {
     std::string text = format("%d strokes: %d on time (within %g ms), %d early, %d late, %d wrong, %d missed; %d extra\n",
                               s.strokes, s.onTime, onTimeMs(tolerance), s.early, s.late, s.wrong, s.missed, s.extra);
-    const int heard = s.strokes - s.missed;
-    if (heard > 0)
-        text += format("mean offset %s ms, spread %.1f ms, over the %d strokes heard\n", signedMs(s.meanOffsetMs).c_str(),
-                       s.spreadMs, heard);
+    const int right = s.onTime + s.early + s.late;
+    if (right > 0)
+        text += format("mean offset %s ms, spread %.1f ms, over the %d right strokes\n", signedMs(s.meanOffsetMs).c_str(),
+                       s.spreadMs, right);
     return text;
 }
 

@@ -64,8 +64,8 @@ TEST(TakeMatcher, SummaryAndNotice) {
     const ScoreSummary s = scoreTake(due, heard, Tolerance::Normal, whole).summary;
     EXPECT_EQ(s.strokes, 4);
     EXPECT_EQ(s.onTime + s.late + s.wrong + s.missed + s.extra, 1 + 1 + 1 + 1 + 2);
-    EXPECT_NEAR(s.meanOffsetMs, (3.0 + 30.0 - 10.0) / 3, 1e-9);
-    EXPECT_NEAR(s.spreadMs, 16.66, 1e-3);  // population deviation of 3, 30, -10
+    EXPECT_NEAR(s.meanOffsetMs, 16.5, 1e-9);  // the wrong stroke's -10 is no timing error
+    EXPECT_NEAR(s.spreadMs, 13.5, 1e-9);
     EXPECT_EQ(passSummaryText(s), "1 OF 4 ON TIME  1 MISSED  1 WRONG");
 
     ScoreSummary clean{16, 14, 1, 1, 0, 0, 0, -4.4, 9.2};
