@@ -26,6 +26,9 @@ public:
     void power(const float* in, float* power);
 
 private:
+    void transformHalf(const float* in);       // the half-size complex transform into work_
+    std::complex<float> bin(std::size_t k) const;  // bin k of the real spectrum, from work_
+
     std::size_t size_;
     std::vector<std::size_t> reversed_;          // bit-reversed index of each of size/2 slots
     std::vector<std::complex<float>> twiddles_;  // e^{-2 pi i k / size}, k < size/2

@@ -1,9 +1,9 @@
 // onset_detector.h - finds where strokes begin in a stream of mono samples.
 //
 // Spectral flux on 1024-sample frames every 256 samples (Hann window, log-compressed
-// magnitudes, rises only) marks the frame of an attack when it stands above a running median
-// of the flux before it and above a floor over the noise; the onset is then placed to the
-// sample where a short energy envelope rises out of what came before it. The threshold looks
+// magnitudes in third-octave bands, rises only) marks the frame of an attack when it stands
+// above a running median of the flux before it and above a floor; the onset is then placed to
+// the sample where the signal turns from what came before to the attack. The threshold looks
 // only at past frames and a peak is confirmed one hop later, so an onset is reported at most
 // latencyFrames() samples after it happened. Onsets closer than minGapSeconds to the one
 // before are taken as part of it.
@@ -47,7 +47,8 @@ public:
 
     int64_t framesFed() const;
 
-    // Back to the state after construction; frames count from 0 again.
+    // Back to the state after construction; frames count from 0 again. Needed after flush()
+    // before another stream is fed.
     void reset();
 
 private:

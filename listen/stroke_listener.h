@@ -47,7 +47,6 @@ public:
 private:
     void emitReady(std::vector<HeardStroke>& heard, bool ending);
 
-    int rate_;
     StrokeCalibration calibration_;
     OnsetDetector detector_;
     StrokeFeatureMeter meter_;

@@ -1,0 +1,208 @@
+#include "listen/onset_detector.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "listen/fft.h"
+
+namespace {
+
+constexpr int frameSize = 1024;
+constexpr int hop = 256;
+constexpr int bins = frameSize / 2 + 1;
+// Flux is taken over bands a third of an octave wide (one bin at least, up to 16 kHz at
+// 48 kHz), so a doum's few low bins weigh as much as a slap's many high ones.
+constexpr int maxBands = 40;
+constexpr int historySize = 8192;  // samples kept for the frames and the placing of onsets
+constexpr int historyMask = historySize - 1;
+// The first frames reach back before the stream began; measuring starts with the first
+// frame wholly inside it, so the start of the stream is no onset.
+constexpr int warmUpFrames = frameSize / hop;
+constexpr int medianFrames = 48;   // about a quarter of a second of flux behind each frame
+
+// Per-bin noise floor, followed in decibels: down quickly when a bin falls under it, up
+// slowly (about 10 dB a second at 48 kHz) while it stays over, so it settles near a low
+// percentile of what the bin holds between strokes and strokes themselves barely lift it.
+constexpr float floorFall = 0.891f;   // -0.5 dB in power
+constexpr float floorRise = 1.0116f;  // +0.05 dB
+// Magnitudes are compressed relative to a few times that floor, so the noise's own frame to
+// frame wobble makes little flux while anything standing out of it makes much.
+constexpr float floorScale = 4.f;
+// A peak counts when it is this far over the median of the flux before it, and over the floor.
+constexpr float thresholdMargin = 0.07f;
+constexpr float thresholdFloor = 0.08f;
+
+// Placing an onset: the attack's loudest stretch of this many samples ends the search.
+constexpr int shortWindow = 24;
+
+}  // namespace
+
+struct OnsetDetector::State {
+    OnsetSettings settings;
+    int64_t minGap = 0;
+    RealFft fft{frameSize};
+    std::array<float, frameSize> hann{};
+    std::array<float, historySize> history{};
+    std::array<float, frameSize> frame{};
+    std::array<float, bins> power{};
+    std::array<int, maxBands + 1> bandEdge{};  // band b holds bins [bandEdge[b], bandEdge[b+1])
+    int bandCount = 0;
+    std::array<float, maxBands> floorPower{};
+    std::array<float, maxBands> previous{};
+    std::array<float, maxBands> previous2{};  // compressed magnitudes of the frame before
+    std::array<float, medianFrames> fluxHistory{};
+    std::array<float, medianFrames> medianScratch{};
+    std::array<double, 2 * frameSize> prefix{};  // running sums of squares for the envelopes
+
+    int64_t fed = 0;
+    int64_t frames = 0;        // frames measured; frame k ends at sample (k + 1) * hop
+    float flux[3] = {0, 0, 0};       // flux of frames k-2, k-1, k
+    float threshold[3] = {0, 0, 0};  // and their thresholds
+    int64_t lastOnset = -(int64_t{1} << 40);
+
+    explicit State(const OnsetSettings& s) : settings(s) {
+        const double pi = std::acos(-1.0);
+        for (int i = 0; i < frameSize; ++i)
+            hann[i] = float(0.5 - 0.5 * std::cos(2.0 * pi * (i + 0.5) / frameSize));
+        minGap = int64_t(std::llround(settings.minGapSeconds * settings.rate));
+        int edge = 1;
+        while (bandCount < maxBands && edge < bins - 1) {
+            bandEdge[bandCount++] = edge;
+            edge = std::max(edge + 1, int(std::lround(edge * 1.26)));
+        }
+        bandEdge[bandCount] = std::min(edge, bins - 1);
+    }
+
+    float sampleAt(int64_t index) const { return index < 0 ? 0.f : history[index & historyMask]; }
+
+    void measureFrame(std::vector<Onset>& found);
+    float thresholdNow() const;
+    void place(int64_t peakEnd, float strength, std::vector<Onset>& found);
+};
+
+float OnsetDetector::State::thresholdNow() const {
+    const int count = int(std::min<int64_t>(frames, medianFrames));
+    if (count == 0) return thresholdFloor;
+    auto scratch = medianScratch;
+    std::copy_n(fluxHistory.begin(), count, scratch.begin());
+    std::nth_element(scratch.begin(), scratch.begin() + count / 2, scratch.begin() + count);
+    return std::max(thresholdFloor, scratch[count / 2] + thresholdMargin);
+}
+
+void OnsetDetector::State::measureFrame(std::vector<Onset>& found) {
+    const int64_t end = (frames + 1) * hop;
+    for (int i = 0; i < frameSize; ++i) frame[i] = sampleAt(end - frameSize + i) * hann[i];
+    fft.power(frame.data(), power.data());
+
+    // Powers scaled so a full-scale sine's peak bin is about 0.25.
+    constexpr float scale = 1.f / (0.25f * frameSize * frameSize);
+    constexpr float tiny = 1e-16f;  // -160 dB: digital silence still has a floor
+    float sum = 0.f;
+    std::array<float, maxBands> now{};
+    for (int b = 0; b < bandCount; ++b) {
+        float bandPower = 0.f;
+        for (int i = bandEdge[b]; i < bandEdge[b + 1]; ++i) bandPower += power[i];
+        const float p = std::max(tiny, bandPower * scale);
+        float& floor = floorPower[b];
+        if (frames < warmUpFrames) floor = p;
+        floor = p < floor ? std::max(p, floor * floorFall) : floor * floorRise;
+        now[b] = std::log1p(std::sqrt(p / floor) / floorScale);
+    }
+    // A band's rise counts over the loudest of it and its neighbours in the frame before, so
+    // the beating of a decaying tail (a doum's low bins, a room's reverberation) makes little
+    // flux while a new attack, rising in every band at once, makes as much as ever.
+    for (int b = 0; b < bandCount && frames >= warmUpFrames; ++b) {
+        float before = previous[b];
+        if (b > 0) before = std::max(before, previous[b - 1]);
+        if (b + 1 < bandCount) before = std::max(before, previous[b + 1]);
+        sum += std::max(0.f, now[b] - before);
+    }
+    previous = now;
+    const float thisFlux = sum / float(bandCount);
+
+    flux[0] = flux[1];
+    flux[1] = flux[2];
+    flux[2] = thisFlux;
+    threshold[0] = threshold[1];
+    threshold[1] = threshold[2];
+    threshold[2] = thresholdNow();
+    fluxHistory[frames % medianFrames] = thisFlux;
+    ++frames;
+
+    // The frame before this one is an onset's frame if it rose over its threshold and over
+    // both neighbours.
+    if (frames >= warmUpFrames + 3 && flux[1] > threshold[1] && flux[1] > flux[0] && flux[1] >= flux[2])
+        place(end - hop, flux[1] / threshold[1], found);
+}
+
+// Puts the onset of the attack that peaked in the frame ending at peakEnd to the sample. The
+// loudest short stretch in that frame (or in the hop after it) is the attack; the onset is
+// where the stretch from the frame's start up to it splits best into a quiet part and a loud
+// part (the least total of each part's length times the log of its mean square). That finds a
+// sharp attack to the sample and a slow one where its rise begins, and it is not fooled by
+// the zero crossings of a low doum as a threshold on an envelope would be.
+void OnsetDetector::State::place(int64_t peakEnd, float strength, std::vector<Onset>& found) {
+    const int64_t base = std::max<int64_t>({0, peakEnd - frameSize, lastOnset + minGap / 2});
+    const int span = int(std::min<int64_t>(fed, peakEnd + hop) - base);
+    if (span <= 4 * shortWindow) return;
+
+    prefix[0] = 0.0;
+    for (int i = 0; i < span; ++i) {
+        const float x = sampleAt(base + i);
+        prefix[i + 1] = prefix[i] + double(x) * x;
+    }
+    int loudest = 0;
+    double loudestLevel = -1.0;
+    for (int i = 0; i + shortWindow <= span; ++i) {
+        const double level = prefix[i + shortWindow] - prefix[i];
+        if (level > loudestLevel) loudestLevel = level, loudest = i;
+    }
+    const int last = std::min(span, loudest + shortWindow);
+    int onset = loudest;
+    double best = 1e300;
+    for (int k = 8; k < last - 8; ++k) {
+        const double quiet = prefix[k] / double(k) + 1e-20;
+        const double loud = (prefix[last] - prefix[k]) / double(last - k) + 1e-20;
+        const double cost = double(k) * std::log(quiet) + double(last - k) * std::log(loud);
+        if (cost < best) best = cost, onset = k;
+    }
+    const int64_t frame = base + onset;
+    if (frame - lastOnset < minGap) return;
+    lastOnset = frame;
+    found.push_back(Onset{frame, strength});
+}
+
+OnsetDetector::OnsetDetector(const OnsetSettings& settings)
+    : state_(std::make_unique<State>(settings)) {}
+OnsetDetector::~OnsetDetector() = default;
+OnsetDetector::OnsetDetector(OnsetDetector&&) noexcept = default;
+OnsetDetector& OnsetDetector::operator=(OnsetDetector&&) noexcept = default;
+
+void OnsetDetector::feed(const float* mono, std::size_t count, std::vector<Onset>& found) {
+    State& s = *state_;
+    for (std::size_t i = 0; i < count; ++i) {
+        s.history[s.fed & historyMask] = mono[i];
+        ++s.fed;
+        if (s.fed == (s.frames + 1) * hop) s.measureFrame(found);
+    }
+}
+
+void OnsetDetector::flush(std::vector<Onset>& found) {
+    // Silence after the end lets the last peaks be confirmed and placed; onsets in it are not
+    // the stream's.
+    State& s = *state_;
+    const int64_t end = s.fed;
+    const std::size_t before = found.size();
+    static const std::array<float, hop> silence{};
+    for (int i = 0; i < frameSize / hop + 2; ++i) feed(silence.data(), silence.size(), found);
+    while (found.size() > before && found.back().frame >= end) found.pop_back();
+    s.fed = end;
+}
+
+// The onset lies in its peak frame, which is confirmed a hop after it ends.
+int64_t OnsetDetector::latencyFrames() const { return frameSize + hop; }
+
+int64_t OnsetDetector::framesFed() const { return state_->fed; }
+
+void OnsetDetector::reset() { state_ = std::make_unique<State>(state_->settings); }
