@@ -20,20 +20,14 @@ std::size_t blockFor(int rate) {
 // Below this mean square a block of reference is silence (about -80 dBFS).
 constexpr float silentMeanSquare = 1e-8f;
 
-// After warming up, a block teaches the filter only while its error is under this share of
-// the echo it predicted, fully when far under.
-float doubleTalkRatio = 0.5f;
-
 }  // namespace
-
-float whiteningFloor = 0.05f;
 
 EchoRemover::EchoRemover(int rate, const EchoRemoverSettings& settings)
     : block_(blockFor(rate)), size_(2 * block_), settings_(settings) {
     assert(rate > 0);
-    warmupBlocks_ = static_cast<int64_t>(std::ceil(settings.warmupSeconds * rate / block_));
     partitions_ = std::max<std::size_t>(
         1, static_cast<std::size_t>(std::ceil(settings.filterSeconds * rate / block_)));
+    warmupBlocks_ = static_cast<int64_t>(std::ceil(settings.warmupSeconds * rate / block_));
 
     twiddles_.resize(size_ / 2);
     for (std::size_t k = 0; k < size_ / 2; ++k) {
@@ -74,6 +68,7 @@ void EchoRemover::reset() {
     fill_ = 0;
     nextConstrained_ = 1;
     activeBlocks_ = 0;
+    leak_ = 1.f;
     frames_ = 0;
 }
 
@@ -158,55 +153,41 @@ void EchoRemover::endBlock() {
         echoEnergy += blockEcho_[i] * blockEcho_[i];
         referenceEnergy += recent_[block_ + i] * recent_[block_ + i];
     }
+    if (referenceEnergy > silentMeanSquare * float(block_)) ++activeBlocks_;
+
+    // How much of the prediction is left over as echo, followed quickly downwards (blocks of
+    // echo alone) and slowly upwards (the learner's strokes lift it for a moment only).
     const float floorEnergy = silentMeanSquare * float(block_);
-    if (errorEnergy <= floorEnergy) {
-        predictTail();
-        return;
+    if (echoEnergy > floorEnergy && activeBlocks_ >= warmupBlocks_) {
+        const float ratio = std::clamp(errorEnergy / echoEnergy, 1e-4f, 1.f);
+        const float rise = std::log(ratio / leak_);
+        leak_ *= std::exp(rise < 0 ? 0.3f * rise : 0.01f * std::min(rise, 1.f));
+        leak_ = std::clamp(leak_, 1e-4f, 1.f);
+    }
+    float step = settings_.step;
+    if (activeBlocks_ >= warmupBlocks_)
+        step *= std::min(1.f, leak_ * echoEnergy / std::max(errorEnergy, floorEnergy));
+
+    if (step > 1e-6f && errorEnergy > 0.f) {
+        for (std::size_t i = 0; i < block_; ++i) scratch_[i] = {};
+        for (std::size_t i = 0; i < block_; ++i) scratch_[block_ + i] = {blockError_[i], 0.f};
+        transform(scratch_.data(), false);
+        // Regularised where the reference has had next to nothing in a bin.
+        const float delta = float(size_) * float(partitions_) * silentMeanSquare;
+        for (std::size_t k = 0; k < bins; ++k)
+            scratch_[k] *= step / (power_[k] + delta);
+        for (std::size_t p = 0; p < partitions_; ++p) {
+            const Spectrum& x = history_[(newest_ + partitions_ - p) % partitions_];
+            Spectrum& w = weights_[p];
+            for (std::size_t k = 0; k < bins; ++k) w[k] += std::conj(x[k]) * scratch_[k];
+        }
+        constrain(0);
+        if (partitions_ > 1) {
+            constrain(nextConstrained_);
+            nextConstrained_ = nextConstrained_ + 1 < partitions_ ? nextConstrained_ + 1 : 1;
+        }
     }
 
-    // How fast to learn. While warming up (the tutor's first seconds, the learner listening)
-    // at the full step, held back only when the input is far louder than the reference.
-    // After that only in blocks where the echo predicted is most of the input: a learner's
-    // stroke, or the room's noise when the tutor is quiet, is not echo, and a learner playing
-    // along lands on the same steps as the tutor, so a filter that learnt through their strokes
-    // would learn to cancel them.
-    float rate = settings_.step;
-    if (referenceEnergy > floorEnergy) ++activeBlocks_;
-    if (activeBlocks_ < warmupBlocks_)
-        rate *= std::min(1.f, referenceEnergy / errorEnergy);
-    else
-        rate *= std::clamp(1.f - errorEnergy / (doubleTalkRatio * echoEnergy), 0.f, 1.f);
-    if (rate <= 0.f) {
-        predictTail();
-        return;
-    }
-    for (std::size_t i = 0; i < block_; ++i) scratch_[i] = {};
-    for (std::size_t i = 0; i < block_; ++i) scratch_[block_ + i] = {blockError_[i], 0.f};
-    transform(scratch_.data(), false);
-
-    // Bins the reference has left nearly empty would take huge steps on what spills into
-    // them from their neighbours: none is normalised by less than a share of the mean.
-    float meanPower = 0.f;
-    for (std::size_t k = 0; k < bins; ++k) meanPower += power_[k];
-    meanPower /= float(bins);
-    const float delta = std::max(float(size_) * float(partitions_) * silentMeanSquare,
-                                 whiteningFloor * meanPower);
-    for (std::size_t k = 0; k < bins; ++k) scratch_[k] *= rate / (power_[k] + delta);
-    for (std::size_t p = 0; p < partitions_; ++p) {
-        const Spectrum& x = history_[(newest_ + partitions_ - p) % partitions_];
-        Spectrum& w = weights_[p];
-        for (std::size_t k = 0; k < bins; ++k) w[k] += std::conj(x[k]) * scratch_[k];
-    }
-    constrain(0);
-    if (partitions_ > 1) {
-        constrain(nextConstrained_);
-        nextConstrained_ = nextConstrained_ + 1 < partitions_ ? nextConstrained_ + 1 : 1;
-    }
-    predictTail();
-}
-
-void EchoRemover::predictTail() {
-    const std::size_t bins = size_ / 2 + 1;
     // The next block's prediction from every partition but the first: their reference blocks
     // are all in the past already.
     std::fill(tail_.begin(), tail_.end(), 0.f);

@@ -10,12 +10,12 @@
 //
 // The filter is a partitioned frequency-domain NLMS in blocks of about 2.7 ms: its first
 // block of taps is applied sample by sample, the rest from past blocks' spectra, so the
-// output is on the input's own frames with no added latency. Until it has learnt the path it
-// steps at a fixed rate, less when the input is far louder than the reference; after that
-// each bin steps by the share of its error that is still echo, so it keeps tracking a moved
-// microphone but hardly moves for room noise or while the learner plays. That matters here:
-// a learner playing along lands on the same steps as the tutor, and a filter that kept
-// learning through their strokes would learn to cancel them.
+// output is on the input's own frames with no added latency. It learns at full speed for the
+// first warmupSeconds of reference sound (the count-in or the first pass, while the learner
+// listens); after that its step follows how much of what is left looks like echo, so it keeps
+// tracking a moving microphone but hardly moves while the learner plays, as their strokes are
+// not echo. A drum played along with the tutor lands on the same steps as the tutor's own,
+// and a filter that kept learning through it would learn to cancel the learner.
 //
 // Threads: one remover is used by one thread at a time. Ownership: the remover owns its
 // filter and scratch, all sized at construction; process() allocates nothing. Callers own
@@ -29,8 +29,8 @@
 
 struct EchoRemoverSettings {
     double filterSeconds = 0.125;  // the longest echo path learnt, reverberation included
-    double warmupSeconds = 2.0;    // reference sound heard before the learner is expected
-    float step = 0.5f;             // the largest NLMS step
+    double warmupSeconds = 1.5;    // reference sound heard before the learner is expected
+    float step = 0.5f;             // NLMS step while warming up, and the most after
 };
 
 class EchoRemover {
@@ -51,7 +51,6 @@ private:
     using Spectrum = std::vector<std::complex<float>>;
 
     void endBlock();
-    void predictTail();  // the next block's prediction from all but the first taps
     void transform(std::complex<float>* data, bool inverse);
     void constrain(std::size_t partition);
 
@@ -59,6 +58,7 @@ private:
     std::size_t size_;        // transform size, two blocks
     std::size_t partitions_;  // blocks of taps
     EchoRemoverSettings settings_;
+    int64_t warmupBlocks_;
 
     std::vector<std::complex<float>> twiddles_;
     std::vector<std::size_t> reversed_;
@@ -76,7 +76,7 @@ private:
     Spectrum scratch2_;
     std::size_t fill_ = 0;            // frames of this block so far
     std::size_t nextConstrained_ = 1;
-    int64_t warmupBlocks_ = 0;
     int64_t activeBlocks_ = 0;        // blocks with reference sound so far
+    float leak_ = 1.f;                // what share of the prediction's power is left as echo
     int64_t frames_ = 0;
 };
