@@ -10,6 +10,8 @@
 #include <new>
 #include <string>
 
+#include "capture.h"
+#include "capture_ring.h"
 #include "clock.h"
 #include "decoder.h"
 #include "mixer.h"
@@ -24,6 +26,7 @@ constexpr int kSampleRate = 48000;
 constexpr int kBlockFrames = 256;
 constexpr int kMaxGroups = 32;
 constexpr unsigned kKnownModeBits = LoopOff | Mode2D | Hardware;
+constexpr double kCaptureRingSeconds = 5.0;
 
 std::atomic<OutputKind> gDefaultOutput{OutputKind::Device};
 std::atomic<int> gOfflineRate{0};
@@ -64,6 +67,7 @@ public:
     Result createGroupImpl(const char* name, ChannelGroup** group);
     Result playImpl(int channelIndex, Sound* sound, bool paused, Channel** channel);
     void stopOutput() {
+        if (input) input->stop();
         if (output) output->stop();
     }
 
@@ -77,6 +81,12 @@ public:
     double virtualTime = 0.0;  // offline output's clock
     std::atomic<double> offlineDeviceLatency{0.0};
     double nextStartAge = 0.0;  // producer thread only: see stampNextStart
+    // Capture: the ring is made by the first startCapture and kept until release, so that a
+    // reader never meets it half made or gone; the input writes into it while it runs.
+    std::unique_ptr<CaptureRing> captureRing;
+    std::atomic<CaptureRing*> captureShown{nullptr};
+    CaptureStatus captureStatus;
+    std::unique_ptr<Input> input;
 };
 
 namespace {
@@ -97,6 +107,7 @@ const char* errorString(int result) {
     case ErrChannelGroup: return "Unknown or too many sound groups.";
     case ErrFileTruncated: return "The sound file is cut short.";
     case ErrBusy: return "Too many sounds were asked for at once.";
+    case ErrInputInit: return "No sound input could be opened for listening.";
     default: return "Unknown error.";
     }
 }
@@ -395,6 +406,70 @@ void setQuantizeStarts(System* system, bool on) {
 std::size_t lateStarts(const System* system) {
     const SystemImpl* self = impl(system);
     return self->mixer ? self->mixer->lateStarts() : 0;
+}
+
+// ----- Capture ---------------------------------------------------------------------------
+
+Result startCapture(System* system) {
+    if (!system) return ErrInvalidParam;
+    SystemImpl* self = impl(system);
+    if (!self->initialized) return ErrNotInitialized;
+    if (self->kind == OutputKind::Silent) return ErrInputInit;
+    if (self->input && self->captureStatus.capturing.load()) return Ok;
+    const int rate = self->mixer->config().sampleRate;
+    if (!self->captureRing) {
+        try {
+            self->captureRing = std::make_unique<CaptureRing>(rate, static_cast<std::size_t>(kCaptureRingSeconds * rate));
+        } catch (const std::bad_alloc&) {
+            return ErrMemory;
+        }
+        self->captureShown.store(self->captureRing.get(), std::memory_order_release);
+    }
+    if (self->kind == OutputKind::Offline) return Ok;
+    self->input.reset();  // one that lost its device
+    // Whatever the ring holds ends before the new input's first frame.
+    self->captureRing->lose();
+    self->input = openDeviceInput(CaptureTarget{self->captureRing.get(), &self->captureStatus, rate});
+    if (!self->input) return ErrInputInit;
+    if (const Result r = self->input->start(); r != Ok) {
+        self->input.reset();
+        return r;
+    }
+    return Ok;
+}
+
+Result stopCapture(System* system) {
+    if (!system) return ErrInvalidParam;
+    impl(system)->input.reset();
+    return Ok;
+}
+
+std::size_t readCapture(System* system, float* out, std::size_t maxFrames, double* firstFrameTime, bool* gap) {
+    if (gap) *gap = false;
+    if (firstFrameTime) *firstFrameTime = 0.0;
+    if (!system) return 0;
+    CaptureRing* ring = impl(system)->captureShown.load(std::memory_order_acquire);
+    return ring ? ring->read(out, maxFrames, firstFrameTime, gap) : 0;
+}
+
+CaptureInfo captureInfo(const System* system) {
+    CaptureInfo info;
+    if (!system) return info;
+    const SystemImpl* self = impl(system);
+    const CaptureRing* ring = self->captureShown.load(std::memory_order_acquire);
+    if (!ring) return info;
+    info.rate = ring->rate();
+    info.device = self->captureStatus.capturing.load();
+    info.latency = self->captureStatus.latency.load(std::memory_order_relaxed);
+    return info;
+}
+
+Result offlineFeedCapture(System* system, const float* mono, std::size_t frames, double time) {
+    if (!system || (!mono && frames > 0)) return ErrInvalidParam;
+    SystemImpl* self = impl(system);
+    if (!self->initialized || self->kind != OutputKind::Offline || !self->captureRing) return ErrNotInitialized;
+    self->captureRing->write(mono, frames, time);
+    return Ok;
 }
 
 }  // namespace audio
