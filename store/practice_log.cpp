@@ -175,7 +175,8 @@ const char* problemOf(const PracticeRecord& record) {
     return textProblemOf(record.file, record.title);
 }
 
-int64_t heardOf(const ScoredPass& pass) { return int64_t(pass.strokes) - pass.missed; }
+// The strokes the mean and spread are of: a wrong stroke's offset is no timing error.
+int64_t playedRight(int64_t onTime, int64_t early, int64_t late) { return onTime + early + late; }
 
 // What keeps a scored pass, as the log writes it, from being one; nullptr when nothing does.
 const char* problemOf(const ScoredPass& pass) {
@@ -197,8 +198,8 @@ const char* problemOf(const ScoredPass& pass) {
     if (!(std::fabs(pass.meanOffsetMs) <= most && pass.spreadMs >= 0 && pass.spreadMs <= most)) {
         return "its mean or spread is not within 10000 ms";
     }
-    if (heardOf(pass) == 0 && (pass.meanOffsetMs != 0 || pass.spreadMs != 0)) {
-        return "it has a mean or spread with no stroke heard";
+    if (playedRight(pass.onTime, pass.early, pass.late) == 0 && (pass.meanOffsetMs != 0 || pass.spreadMs != 0)) {
+        return "it has a mean or spread with no stroke played right";
     }
     return textProblemOf(pass.file, pass.title);
 }
@@ -328,11 +329,13 @@ std::string logText(const std::vector<LogLine>& records) {
     return text;
 }
 
-// Adds a scored line's counts to tally, and its heard strokes to the tally's mean and spread.
+// Adds a scored line's counts to tally, and its strokes played right to the tally's mean and
+// spread.
 // The spreads pool as sums of squares about each line's own mean, plus what the means lie
 // apart (Chan, Golub and LeVeque's pairwise update): exact from counts, means and spreads.
 void addScored(ScoreTally& tally, const ScoredPass& pass) {
-    const int64_t heard = tally.strokes - tally.missed, more = heardOf(pass);
+    const int64_t heard = playedRight(tally.onTime, tally.early, tally.late);
+    const int64_t more = playedRight(pass.onTime, pass.early, pass.late);
     if (more > 0) {
         const double total = double(heard + more), apart = pass.meanOffsetMs - tally.meanOffsetMs;
         const double squares = double(heard) * tally.spreadMs * tally.spreadMs +
@@ -684,7 +687,7 @@ std::string scoredText(const RhythmPractice& rhythm) {
         return std::to_string(std::llround(100.0 * double(tally.onTime) / due)) + "%";
     };
     const auto spread = [](const ScoreTally& tally) { return std::to_string(std::llround(tally.spreadMs)) + " ms"; };
-    const auto heard = [](const ScoreTally& tally) { return tally.strokes > tally.missed; };
+    const auto heard = [](const ScoreTally& tally) { return playedRight(tally.onTime, tally.early, tally.late) > 0; };
     if (rhythm.firstScoredDate == rhythm.latestScoredDate) {
         return text + ": on time " + share(now) + (heard(now) ? ", spread " + spread(now) : "");
     }
@@ -730,7 +733,7 @@ bool appendScoredPass(const std::string& given, const ScoredPass& pass, std::str
     ScoredPass clean = pass;
     clean.file = cleanText(pass.file, pass.file.size());
     clean.title = cleanText(pass.title, maxPracticeTextBytes);
-    if (heardOf(clean) == 0) clean.meanOffsetMs = clean.spreadMs = 0;
+    if (playedRight(clean.onTime, clean.early, clean.late) == 0) clean.meanOffsetMs = clean.spreadMs = 0;
     if (const char* problem = problemOf(clean)) {
         error = "Could not add to the practice log: the scored pass is not one it can hold (" + std::string(problem) +
                 ").";

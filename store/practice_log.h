@@ -41,9 +41,10 @@
 //   exactly one of them (on time + early + late + wrong + missed = due); each 0 to 100000000;
 // - extra: strokes heard where none was due, 0 to 100000000;
 // - mean and spread: the mean offset from their due time (ms; positive = late) and its
-//   standard deviation (over their count, not one less) of the heard due strokes (due minus
-//   missed); 0 and 0 when none was heard. At most 10000 ms either way, the spread not below 0;
-//   written with one decimal (a minus only before a mean that is not 0), read with up to two;
+//   standard deviation (over their count, not one less) of the strokes played right (on
+//   time, early or late: a wrong stroke is no timing error); 0 and 0 when there was none.
+//   At most 10000 ms either way, the spread not below 0; written with one decimal (a minus
+//   only before a mean that is not 0), read with up to two;
 // - file and title as in a play record.
 //
 // Both kinds:
@@ -65,7 +66,7 @@
 // practiceKeepDays days before today are dropped, the play records of one date and file are
 // merged into one (minutes and passes summed, the tempo range widened, the later title
 // kept), and the scored lines of one date, file, tolerance and tempo into one (passes and
-// counts summed, the mean and spread those of all their heard strokes together, worked out
+// counts summed, the mean and spread those of all their strokes played right, worked out
 // from each line's count, mean and spread, so that the trend of the days reads the same;
 // the later title kept; a merge that would not fit a line starts one of its own); all in
 // the order of their dates. A day's scored passes at one tempo thus take one line, not one
@@ -132,8 +133,8 @@ struct ScoredPass {
     // The strokes due, and what became of each (they add up to strokes); extra: heard where
     // none was due.
     int32_t strokes = 0, onTime = 0, early = 0, late = 0, wrong = 0, missed = 0, extra = 0;
-    // Of the heard due strokes (strokes - missed): their mean offset from their due time
-    // (positive = late) and its standard deviation; written to 0.1 ms.
+    // Of the strokes played right (onTime + early + late): their mean offset from their due
+    // time (positive = late) and its standard deviation over their count; written to 0.1 ms.
     double meanOffsetMs = 0, spreadMs = 0;
     std::string tolerance;  // "strict", "normal" or "relaxed"
 };
@@ -145,7 +146,7 @@ struct PracticeLogRead {
     std::string message;                  // for a box; empty when the file was read or missing
 };
 
-// Scored passes summed up: counts, and the mean and spread of all their heard due strokes.
+// Scored passes summed up: counts, and the mean and spread of all their strokes played right.
 struct ScoreTally {
     int64_t passes = 0, strokes = 0, onTime = 0, early = 0, late = 0, wrong = 0, missed = 0, extra = 0;
     double meanOffsetMs = 0, spreadMs = 0;
@@ -186,7 +187,7 @@ bool appendPracticeRecord(const std::string& path, const PracticeRecord& record,
 // same lock, one write, flush and compaction). False with error, nothing added, for a pass
 // the log cannot hold: a bad date, passes or tempo or a count out of range, counts that do
 // not add up to strokes, an unknown tolerance, a mean or spread not finite or out of range,
-// an empty or too long path. With no stroke heard the mean and spread are written as 0.
+// an empty or too long path. With no stroke played right the mean and spread are written as 0.
 bool appendScoredPass(const std::string& path, const ScoredPass& pass, std::string& error);
 
 // Compacts the log now (see above) as of today ("YYYY-MM-DD"). True when it was compacted
@@ -214,5 +215,5 @@ std::vector<RhythmPractice> summarizePractice(const std::vector<PracticeRecord>&
 // "Maqsum (maqsum.krf):" for one only scored), under it, for a rhythm with scored passes,
 // "  scored 14 passes at normal tolerance: on time 58% then, 81% now; spread 19 ms then,
 // 11 ms now" (of one scored day "on time 81%, spread 11 ms"; no spread when no stroke was
-// heard); or "Nothing played in the last 30 days." when there is nothing.
+// played right); or "Nothing played in the last 30 days." when there is nothing.
 std::string practiceLogText(const std::vector<RhythmPractice>& rhythms, int days = 30);

@@ -201,8 +201,8 @@ TEST_F(PracticeLog, CompactionDropsOldDaysAndMergesADayAndLosesNoRecordOfASecond
                   "2025-03-01\t1.0\t3\t80\t95\t/r/m.krf\tMaqsum\n" +         // and this
                   "score\t2024-02-28\t1\t100\tnormal\t4\t4\t0\t0\t0\t0\t0\t1.0\t1.0\t/r/m.krf\tM\n" +  // dropped
                   "score\t2025-03-01\t1\t100\tnormal\t10\t9\t0\t0\t0\t1\t2\t-2.5\t3.0\t/r/m.krf\tM\n" +
-                  scoreA +  // offsets 0 and 10 ms, merged with offsets 20 and 40 ms:
-                  "score\t2025-02-27\t1\t100\tnormal\t2\t0\t0\t2\t0\t0\t0\t30.0\t10.0\t/r/m.krf\tMaqsum\n" +
+                  scoreA +  // offsets 0 and 10 ms, merged with 20 and 40 ms (and a wrong stroke's, not timed):
+                  "score\t2025-02-27\t1\t100\tnormal\t3\t0\t0\t2\t1\t0\t0\t30.0\t10.0\t/r/m.krf\tMaqsum\n" +
                   "score\t2025-02-27\t1\t110\tnormal\t4\t4\t0\t0\t0\t0\t1\t0.0\t2.0\t/r/m.krf\tMaqsum\n");
     const auto panel = [&] {
         const PracticeLogRead read = readPracticeLog(path);
@@ -211,12 +211,12 @@ TEST_F(PracticeLog, CompactionDropsOldDaysAndMergesADayAndLosesNoRecordOfASecond
     const std::string trend = panel();
     ASSERT_TRUE(compactPracticeLog(path, "2025-03-01", error)) << error;
     EXPECT_EQ(slurp(path), header + "2024-02-29\t9.0\t1\t60\t60\t/r/kept.krf\tKept\n" + lineA +
-                               "score\t2025-02-27\t2\t100\tnormal\t4\t1\t0\t3\t0\t0\t0\t17.5\t14.8\t/r/m.krf\tMaqsum\n"
+                               "score\t2025-02-27\t2\t100\tnormal\t5\t1\t0\t3\t1\t0\t0\t17.5\t14.8\t/r/m.krf\tMaqsum\n"
                                "score\t2025-02-27\t1\t110\tnormal\t4\t4\t0\t0\t0\t0\t1\t0.0\t2.0\t/r/m.krf\tMaqsum\n"
                                "2025-03-01\t16.75\t5\t80\t100\t/r/m.krf\tMaqsum\n"
                                "score\t2025-03-01\t1\t100\tnormal\t10\t9\t0\t0\t0\t1\t2\t-2.5\t3.0\t/r/m.krf\tM\n");
     EXPECT_EQ(panel(), trend);
-    EXPECT_NE(trend.find("\n  scored 4 passes at normal tolerance: on time 63% then, 90% now; "
+    EXPECT_NE(trend.find("\n  scored 4 passes at normal tolerance: on time 56% then, 90% now; "
                          "spread 14 ms then, 3 ms now"),
               trend.npos)
         << trend;
