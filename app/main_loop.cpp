@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app/app_window.h"
+#include "app/listening_commands.h"
 #include "app/resource_ids.h"
 #include "app/user_settings.h"
 #include "tutor/tutor_app.h"
@@ -140,6 +141,7 @@ void runMainLoop() {
         const FrameInput input = frameInput();
         tutorApp->updateState(appWindow.frameTime, input);
         practiceTracker.frame(*tutorApp, appWindow.window);
+        serveListening(*tutorApp, appWindow.window);
         quiet = !input.leftButton && tutorApp->quiet();
         const ScreenKey key = tutorApp->screenKey();
         if (anyShown && key == shown && !appWindow.repaintNeeded) continue;
@@ -215,6 +217,7 @@ int runTabladex(HINSTANCE instance, const std::vector<std::string>& arguments) {
     if (!startTutor(*app, programFolder())) return 1;
     applyUserSettings(*app, appWindow.window);
     checkPracticeLog(appWindow.window);
+    loadStrokeCalibration(*app, appWindow.window);
     // Served by the first frame, as a file chosen with File > Open is.
     if (!opened.empty()) app->openFile(opened.c_str());
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/app_window.h"
+#include "app/listening_commands.h"
 #include "app/main_loop.h"
 #include "app/resource_ids.h"
 #include "app/user_settings.h"

@@ -90,6 +90,6 @@ void showPracticeLog(PracticeTracker& tracker, HWND owner) {
     tracker.flush(owner);
     const PracticeLogRead read = readPracticeLog(practiceLogPath());
     if (!read.message.empty()) MessageBoxA(owner, read.message.c_str(), "Tabladex", MB_OK | MB_ICONWARNING);
-    const std::string text = practiceLogText(summarizePractice(read.records, todayLocalDate()));
+    const std::string text = practiceLogText(summarizePractice(read.records, read.scored, todayLocalDate()));
     MessageBoxA(owner, text.c_str(), "Practice Log", MB_OK);
 }

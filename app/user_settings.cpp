@@ -68,6 +68,19 @@ void applyAll(TutorApp& app, HWND window) {
                    return silentOff ? c.play == 0 : c.play == current.silentPlayPasses && c.rest == current.silentRestPasses;
                }));
     CheckMenuItem(GetMenu(window), ID_PRACTICE_HOLD, MF_BYCOMMAND | (practice.hold.load() ? MF_CHECKED : MF_UNCHECKED));
+    // Listening: the tutor's choices, and call and answer for the playback thread.
+    ListenChoices& listen = app.listening.choices;
+    listen.on = current.listen != 0;
+    listen.callAndAnswer = current.callAndAnswer != 0;
+    listen.headphones = current.headphones != 0;
+    listen.tolerance = static_cast<Tolerance>(current.listenTolerance);
+    listen.inputOffset = current.inputOffsetMs / 1000.0;
+    practice.callAndAnswer.store(listen.callAndAnswer);
+    const HMENU menu = GetMenu(window);
+    CheckMenuItem(menu, ID_PRACTICE_LISTEN, MF_BYCOMMAND | (listen.on ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(menu, ID_PRACTICE_CALLANSWER, MF_BYCOMMAND | (listen.callAndAnswer ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(menu, ID_PRACTICE_HEADPHONES, MF_BYCOMMAND | (listen.headphones ? MF_CHECKED : MF_UNCHECKED));
+    markChoice(window, ID_PRACTICE_TOLERANCE_FIRST, ID_PRACTICE_TOLERANCE_LAST, current.listenTolerance);
 }
 
 // Writes the settings after a menu choice; a box says so when they could not be saved.
@@ -89,6 +102,18 @@ void applyUserSettings(TutorApp& app, HWND window) {
     current = read.settings;
     applyAll(app, window);
     if (!read.message.empty()) MessageBoxA(window, read.message.c_str(), "Tabladex", MB_OK | MB_ICONWARNING);
+}
+
+void listeningFailed(TutorApp& app, HWND window) {
+    current.listen = 0;
+    applyAll(app, window);
+    save(window, "Listening off");
+}
+
+void rememberInputOffset(TutorApp& app, HWND window, int milliseconds) {
+    current.inputOffsetMs = milliseconds;
+    applyAll(app, window);
+    save(window, "The measured sound delay");
 }
 
 bool chooseSoundDelay(TutorApp& app, HWND window, int commandId) {
@@ -117,6 +142,18 @@ bool choosePractice(TutorApp& app, HWND window, int commandId) {
         current.silentPlayPasses = choice.play;
         current.silentRestPasses = choice.rest;
         what = "The Silent Passes choice";
+    } else if (commandId == ID_PRACTICE_LISTEN) {
+        current.listen = !current.listen;
+        what = "Listening";
+    } else if (commandId == ID_PRACTICE_CALLANSWER) {
+        current.callAndAnswer = !current.callAndAnswer;
+        what = "Call and Answer";
+    } else if (commandId == ID_PRACTICE_HEADPHONES) {
+        current.headphones = !current.headphones;
+        what = "The Headphones choice";
+    } else if (within(commandId, ID_PRACTICE_TOLERANCE_FIRST, ID_PRACTICE_TOLERANCE_LAST)) {
+        current.listenTolerance = commandId - ID_PRACTICE_TOLERANCE_FIRST;
+        what = "The tolerance";
     } else if (commandId == ID_PRACTICE_HOLD) {
         app.practice.hold.store(!app.practice.hold.load());
         applyAll(app, window);

@@ -50,4 +50,10 @@ bool chooseSoundDelay(TutorApp& app, HWND window, int commandId);
 
 // Serves a Count-In, Speed Trainer or Silent Passes command as chooseSoundDelay does its own,
 // and Hold This Entry (marked, not written); false for any other id.
+// Listen, Call and Answer, Headphones and the tolerance are Practice commands too.
 bool choosePractice(TutorApp& app, HWND window, int commandId);
+
+// Listening could not open the input: it is switched off, and remembered so.
+void listeningFailed(TutorApp& app, HWND window);
+// The latency check measured the input this much later than the sound system reports.
+void rememberInputOffset(TutorApp& app, HWND window, int milliseconds);

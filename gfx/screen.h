@@ -2,7 +2,7 @@
 // made of and a small description of what the screen shows this frame.
 //
 // Later copies cover earlier ones, in this order: background, metronome flash, title,
-// notation, the mark on the step that sounded last, playlist buttons and the next-entry
+// notation, the marks of the learner's strokes, the mark on the step that sounded last, playlist buttons and the next-entry
 // notice, banner, the two slider knobs, the state label and the tempo digits. Every copy is
 // clipped against the target and against its image, so a missing or undersized image shows
 // as missing parts, never as a read beyond its pixels.
@@ -37,6 +37,9 @@ enum class StateLabel { None, Playing, Paused, Stopped };
 // The banner over an empty notation area, which says why it is empty.
 enum class Banner { None, OpenRhythm, NotesHidden };
 
+// What the mark under a step's glyph says of the learner's stroke there (the tutor listening).
+enum class StepMark : uint8_t { None, OnTime, Early, Late, Wrong, Missed };
+
 // What the screen shows this frame.
 struct ScreenView {
     bool flash = false;                  // the metronome's flash
@@ -45,6 +48,8 @@ struct ScreenView {
     bool markStep = false;               // mark one step of the notation:
     int32_t markedStep = 0;              //   its index (28 to a row of 20-pixel cells)
     SpriteRect markedGlyph{0, 0, 0, 0};  //   and its glyph in the top row of the glyph sheet
+    const StepMark* stepMarks = nullptr; // a mark along the foot of each step's cell, or null
+    int32_t stepMarkCount = 0;
     bool playlistButtons = false;        // Previous and Next, at (10, 200)
     std::string notice;                  // the next-entry notice in small letters, at (10, 80)
     Banner banner = Banner::None;        // the banner, at (65, 330)

@@ -32,6 +32,12 @@ constexpr SettingField fields[] = {
     {"speed_range_bpm", &Settings::speedRangeBpm, 5, 100, "how far from its start the speed trainer goes, in BPM"},
     {"silent_play_passes", &Settings::silentPlayPasses, 0, 8, "passes that sound before the silent ones, 0 for none"},
     {"silent_rest_passes", &Settings::silentRestPasses, 0, 8, "silent passes after those, 0 for none"},
+    {"listen", &Settings::listen, 0, 1, "1: the tutor listens to your drum and scores it"},
+    {"call_and_answer", &Settings::callAndAnswer, 0, 1, "1: the tutor plays a pass and you answer the next"},
+    {"headphones", &Settings::headphones, 0, 1, "1: the tutor's sound goes to headphones, so every pass is scored"},
+    {"listen_tolerance", &Settings::listenTolerance, 0, 2, "what counts as on time: 0 strict, 1 normal, 2 relaxed"},
+    {"input_offset_ms", &Settings::inputOffsetMs, -200, 500,
+     "how much later than reported your drum reaches the tutor, in milliseconds, as measured"},
 };
 static_assert(sizeof(Settings) == std::size(fields) * sizeof(int32_t),
               "every member of Settings needs its row in fields");

@@ -28,6 +28,12 @@
 //     speed_range_bpm      speedRangeBpm        5 to 100, default 20
 //     silent_play_passes   silentPlayPasses     0 to 8, default 0 (no silent passes)
 //     silent_rest_passes   silentRestPasses     0 to 8, default 0
+//     listen               listen               0 or 1, default 0 (the tutor does not listen)
+//     call_and_answer      callAndAnswer        0 or 1, default 0
+//     headphones           headphones           0 or 1, default 0 (loudspeakers)
+//     listen_tolerance     listenTolerance      0 to 2 (strict, normal, relaxed), default 1
+//     input_offset_ms      inputOffsetMs     -200 to 500, default 0 (as measured by the latency
+//                                                     check: input later than reported)
 // Adding one: a member below and its row in settings.cpp's table (key, range, note); a
 // static_assert there keeps the two in step.
 //
@@ -67,6 +73,12 @@ struct Settings {
     int32_t speedRangeBpm = 20;
     int32_t silentPlayPasses = 0;
     int32_t silentRestPasses = 0;
+    // Listening to the learner (Practice > Listen).
+    int32_t listen = 0;
+    int32_t callAndAnswer = 0;
+    int32_t headphones = 0;
+    int32_t listenTolerance = 1;
+    int32_t inputOffsetMs = 0;
 };
 
 struct SettingsRead {

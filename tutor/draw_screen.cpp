@@ -51,6 +51,12 @@ void TutorApp::drawScreen(Surface& target) {
     if (rhythmLoaded && entry) {
         view.title = entry->titleImage;
         if (showNotes) view.notation = entry->notationImage;
+        // The learner's strokes, as the tutor heard them, under the steps of the pass.
+        if (showNotes && listening.marksEntry() == shown.entry &&
+            listening.marks().size() == std::size_t(entry->stepCount)) {
+            view.stepMarks = listening.marks().data();
+            view.stepMarkCount = entry->stepCount;
+        }
         if (showNotes && shownState != Stopped && shown.countIn == 0 && entry->playable()) {
             int32_t last = shown.stepIndex - 1;
             if (last < 0 || last >= entry->stepCount) last = entry->stepCount - 1;
@@ -69,8 +75,13 @@ void TutorApp::drawScreen(Surface& target) {
         }
         // The practice session's own notices come first while the learner needs them.
         if (shownState != Stopped && shown.countIn > 0) view.notice = "Count in " + std::to_string(shown.countIn);
-        else if (shownState == Playing && shown.silent) view.notice = "Silent pass  keep the time";
+        else if (const std::string heard = listeningNotice(); !heard.empty()) view.notice = heard;
+        else if (shownState == Playing && shown.silent)
+            view.notice = practice.callAndAnswer.load() ? "Your answer" : "Silent pass  keep the time";
     }
+    // A calibration runs with nothing loaded too.
+    if (view.notice.empty() && (listening.calibrating() || listening.checkingLatency()))
+        view.notice = listening.progressText();
     // Nothing loaded asks for a rhythm; hidden notes say how to show them again.
     view.banner = !rhythmLoaded ? Banner::OpenRhythm
                   : !showNotes  ? Banner::NotesHidden

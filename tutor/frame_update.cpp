@@ -48,6 +48,7 @@ void TutorApp::followHeard() {
     HeardStep step;
     while (heardSteps.peek(&step) && step.heardAt <= now) {
         heardSteps.pop(&step);
+        listening.stepShown(*this, step);
         shown = ShownPosition{step.entry, step.stepIndex, step.repeatsDone, step.countIn, step.silent};
         if (step.beat) beatFlag.store(true);
         // The speed trainer's new tempo shows on the knob when its first step is heard.
@@ -98,6 +99,8 @@ ScreenKey TutorApp::screenKey() const {
     key.flashing = flashShown;
     key.countIn = shown.countIn;
     key.silent = shown.silent;
+    key.marks = listening.marksVersion();
+    key.listenNotice = listeningNotice();
     return key;
 }
 
@@ -105,7 +108,8 @@ bool TutorApp::quiet() const {
     HeardStep step;
     return playState != Playing && !pausePressed && !tempoDragging && !volumeDragging &&
            !beatFlag.load() && !loadRhythmRequested && !loadPlaylistRequested &&
-           !advanceRequested.load() && !previousRequested.load() && !heardSteps.peek(&step);
+           !advanceRequested.load() && !previousRequested.load() && !heardSteps.peek(&step) &&
+           !listening.busy() && listening.notice(stepTimer.seconds()).empty();
 }
 
 void TutorApp::updateState(float frameTime, const FrameInput& input) {
@@ -164,16 +168,26 @@ void TutorApp::updateState(float frameTime, const FrameInput& input) {
     if (loadRhythmRequested) {
         endPlaybackThread();
         loadRhythm();
+        listening.forgetPasses();
+        listening.clearMarks();
         resetShown();
         if (playState == Playing) start();
     }
     if (loadPlaylistRequested) {
         endPlaybackThread();
         loadPlaylist();
+        listening.forgetPasses();
+        listening.clearMarks();
         resetShown();
         if (playState == Playing) start();
     }
     if (advanceRequested.load() || previousRequested.load()) changeEntry();
     followHeard();
+    listening.frame(*this);
     advanceMetronome();
+}
+
+std::string TutorApp::listeningNotice() const {
+    if (listening.calibrating() || listening.checkingLatency()) return listening.progressText();
+    return listening.notice(stepTimer.seconds());
 }

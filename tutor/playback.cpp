@@ -147,7 +147,9 @@ void TutorApp::playEntry(RhythmEntry& entry) {
         // times the steps from this one's successor on.
         const int32_t ladderStep = index == 0 || session.pass == 0 ? beginPass(entry) : 0;
         const bool silent =
-            !passSounds(SilentPasses{practice.silentPlay.load(), practice.silentRest.load()}, session.pass);
+            practice.callAndAnswer.load()
+                ? session.pass % 2 == 0
+                : !passSounds(SilentPasses{practice.silentPlay.load(), practice.silentRest.load()}, session.pass);
         if (SoundSlot* slot = entry.stepSounds[index]; slot && slot->sound && !silent) {
             audio::stampNextStart(audioSystem, lateness);
             audioSystem->playSound(audio::ChannelReuse, slot->sound, false, &slot->channel);
@@ -317,6 +319,7 @@ void TutorApp::stop() {
     playState = Stopped;
     stepIndex.store(0);
     resetShown();
+    listening.forgetPasses();
 }
 
 void TutorApp::nextEntry() {

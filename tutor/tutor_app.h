@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "gfx/screen.h"
@@ -29,6 +30,7 @@
 #include "platform/win_api.h"
 #include "rhythm/rhythm_entry.h"
 #include "tutor/controls.h"
+#include "tutor/listening.h"
 
 enum PlayState : int32_t { Playing = 0, Paused = 1, Stopped = 2 };
 
@@ -67,6 +69,9 @@ struct PracticeChoices {
     std::atomic<int32_t> silentPlay{0};  // of each cycle, passes that sound, then silentRest
     std::atomic<int32_t> silentRest{0};  // silent ones; either 0: every pass sounds
     std::atomic<bool> hold{false};       // the current entry repeats until released
+    // Call and answer: the tutor plays a pass and the learner answers the next, by turns
+    // (over the silent passes' choice).
+    std::atomic<bool> callAndAnswer{false};
     // Set by the main thread: the speed trainer was chosen anew (it starts again from the
     // tempo then playing at the next pass), or the learner set the tempo by hand (it ends).
     std::atomic<bool> speedChosen{false};
@@ -108,6 +113,8 @@ struct ScreenKey {
     bool flashing = false;
     int32_t countIn = 0;
     bool silent = false;
+    uint32_t marks = 0;          // the listening marks' version
+    std::string listenNotice;    // a pass's summary, or the calibration's progress
     bool operator==(const ScreenKey&) const = default;
 };
 
@@ -206,6 +213,7 @@ public:
     audio::Sound* accentClick = nullptr;  // a bar's first click, on the same channel
     PracticeChoices practice;
     PracticeSession session;
+    Listening listening;
     RhythmEntry* entries = nullptr;
 
     TutorApp() = default;
@@ -300,6 +308,9 @@ public:
     // Playing, whether or not the frame is composed, so the flash ends on time and the
     // screen key changes when it does.
     void advanceMetronome();
+    // The listening's own notice for the slot: a calibration's progress, or the summary of
+    // the pass just scored while it is fresh; empty for none.
+    std::string listeningNotice() const;
     void drawText(Surface& target, const char* text, int32_t x, int32_t y, bool large) const;
     ScreenImages screenImages() const;
 
