@@ -20,14 +20,35 @@ std::size_t blockFor(int rate) {
 // Below this mean square a block of reference is silence (about -80 dBFS).
 constexpr float silentMeanSquare = 1e-8f;
 
+// After warming up, a block teaches the filter only while its error is under this share of
+// the echo it predicted, fully when far under.
+constexpr float doubleTalkRatio = 0.5f;
+
+// A block of reference within this share of its recent loudest teaches at the full step;
+// the loudest falls back by this much a block (about 10 dB a second).
+constexpr float loudShare = 0.05f;
+constexpr float peakFall = 0.9938f;
+
+// The noise floor's rise a block (about 5 dB a second), and how far above it a bin's error
+// has to be before it teaches anything: the least of a noisy spectrum lies well under its
+// mean, hence the wide margin.
+constexpr float noiseRise = 1.003f;
+constexpr float noiseMargin = 30.f;
+// A block of reference this far under its recent loudest (30 dB) leaves the noise audible.
+constexpr float quietShare = 1e-3f;
+
+// Bins the reference has left nearly empty would take huge steps on what spills into them
+// from their neighbours: none is normalised by less than this share of the mean power.
+constexpr float whiteningFloor = 0.05f;
+
 }  // namespace
 
 EchoRemover::EchoRemover(int rate, const EchoRemoverSettings& settings)
     : block_(blockFor(rate)), size_(2 * block_), settings_(settings) {
     assert(rate > 0);
+    warmupBlocks_ = static_cast<int64_t>(std::ceil(settings.warmupSeconds * rate / block_));
     partitions_ = std::max<std::size_t>(
         1, static_cast<std::size_t>(std::ceil(settings.filterSeconds * rate / block_)));
-    warmupBlocks_ = static_cast<int64_t>(std::ceil(settings.warmupSeconds * rate / block_));
 
     twiddles_.resize(size_ / 2);
     for (std::size_t k = 0; k < size_ / 2; ++k) {
@@ -48,6 +69,9 @@ EchoRemover::EchoRemover(int rate, const EchoRemoverSettings& settings)
     weights_.assign(partitions_, Spectrum(bins));
     history_.assign(partitions_, Spectrum(bins));
     power_.assign(bins, 0.f);
+    stepOf_.assign(bins, 0.f);
+    smoothedError_.assign(bins, 0.f);
+    noiseFloor_.assign(bins, 0.f);
     head_.assign(block_, 0.f);
     recent_.assign(2 * block_, 0.f);
     blockError_.assign(block_, 0.f);
@@ -61,6 +85,8 @@ void EchoRemover::reset() {
     for (auto& w : weights_) std::fill(w.begin(), w.end(), std::complex<float>{});
     for (auto& h : history_) std::fill(h.begin(), h.end(), std::complex<float>{});
     std::fill(power_.begin(), power_.end(), 0.f);
+    std::fill(smoothedError_.begin(), smoothedError_.end(), 0.f);
+    std::fill(noiseFloor_.begin(), noiseFloor_.end(), 0.f);
     std::fill(head_.begin(), head_.end(), 0.f);
     std::fill(recent_.begin(), recent_.end(), 0.f);
     std::fill(tail_.begin(), tail_.end(), 0.f);
@@ -68,7 +94,7 @@ void EchoRemover::reset() {
     fill_ = 0;
     nextConstrained_ = 1;
     activeBlocks_ = 0;
-    leak_ = 1.f;
+    referencePeak_ = 0.f;
     frames_ = 0;
 }
 
@@ -136,16 +162,12 @@ void EchoRemover::endBlock() {
     transform(scratch_.data(), false);
     newest_ = (newest_ + 1) % partitions_;
     Spectrum& newest = history_[newest_];
-    for (std::size_t k = 0; k < bins; ++k) {
-        power_[k] += std::norm(scratch_[k]) - std::norm(newest[k]);
-        newest[k] = scratch_[k];
-    }
-    // Refreshing the running sums now and then keeps rounding from piling up.
-    if (newest_ == 0) {
-        std::fill(power_.begin(), power_.end(), 0.f);
-        for (const Spectrum& h : history_)
-            for (std::size_t k = 0; k < bins; ++k) power_[k] += std::norm(h[k]);
-    }
+    for (std::size_t k = 0; k < bins; ++k) newest[k] = scratch_[k];
+    // Summed afresh each block: a running sum, with strokes tens of decibels above the tails
+    // between them, would leave rounding errors as large as the tails themselves.
+    std::fill(power_.begin(), power_.end(), 0.f);
+    for (const Spectrum& h : history_)
+        for (std::size_t k = 0; k < bins; ++k) power_[k] += std::norm(h[k]);
 
     float errorEnergy = 0.f, echoEnergy = 0.f, referenceEnergy = 0.f;
     for (std::size_t i = 0; i < block_; ++i) {
@@ -153,41 +175,72 @@ void EchoRemover::endBlock() {
         echoEnergy += blockEcho_[i] * blockEcho_[i];
         referenceEnergy += recent_[block_ + i] * recent_[block_ + i];
     }
-    if (referenceEnergy > silentMeanSquare * float(block_)) ++activeBlocks_;
-
-    // How much of the prediction is left over as echo, followed quickly downwards (blocks of
-    // echo alone) and slowly upwards (the learner's strokes lift it for a moment only).
     const float floorEnergy = silentMeanSquare * float(block_);
-    if (echoEnergy > floorEnergy && activeBlocks_ >= warmupBlocks_) {
-        const float ratio = std::clamp(errorEnergy / echoEnergy, 1e-4f, 1.f);
-        const float rise = std::log(ratio / leak_);
-        leak_ *= std::exp(rise < 0 ? 0.3f * rise : 0.01f * std::min(rise, 1.f));
-        leak_ = std::clamp(leak_, 1e-4f, 1.f);
+    if (errorEnergy <= floorEnergy) {
+        predictTail();
+        return;
     }
-    float step = settings_.step;
+
+    // How fast to learn: only from the reference's loud parts (in its quiet tails the room's
+    // noise outweighs the echo, and NLMS, normalised by the reference's power, would take
+    // large steps on it); while warming up (the tutor's first seconds, the learner listening)
+    // at the full step; after that only in blocks where the echo predicted is most of the
+    // input. A learner's stroke is not echo, and a learner playing along lands on the same
+    // steps as the tutor, so a filter that learnt through their strokes would learn to
+    // cancel them.
+    referencePeak_ = std::max(referencePeak_ * peakFall, referenceEnergy);
+    float rate = settings_.step * std::min(1.f, referenceEnergy / (loudShare * referencePeak_));
+    if (referenceEnergy > floorEnergy) ++activeBlocks_;
     if (activeBlocks_ >= warmupBlocks_)
-        step *= std::min(1.f, leak_ * echoEnergy / std::max(errorEnergy, floorEnergy));
-
-    if (step > 1e-6f && errorEnergy > 0.f) {
-        for (std::size_t i = 0; i < block_; ++i) scratch_[i] = {};
-        for (std::size_t i = 0; i < block_; ++i) scratch_[block_ + i] = {blockError_[i], 0.f};
-        transform(scratch_.data(), false);
-        // Regularised where the reference has had next to nothing in a bin.
-        const float delta = float(size_) * float(partitions_) * silentMeanSquare;
-        for (std::size_t k = 0; k < bins; ++k)
-            scratch_[k] *= step / (power_[k] + delta);
-        for (std::size_t p = 0; p < partitions_; ++p) {
-            const Spectrum& x = history_[(newest_ + partitions_ - p) % partitions_];
-            Spectrum& w = weights_[p];
-            for (std::size_t k = 0; k < bins; ++k) w[k] += std::conj(x[k]) * scratch_[k];
-        }
-        constrain(0);
-        if (partitions_ > 1) {
-            constrain(nextConstrained_);
-            nextConstrained_ = nextConstrained_ + 1 < partitions_ ? nextConstrained_ + 1 : 1;
-        }
+        rate *= std::clamp(1.f - errorEnergy / (doubleTalkRatio * echoEnergy), 0.f, 1.f);
+    for (std::size_t i = 0; i < block_; ++i) scratch_[i] = {};
+    for (std::size_t i = 0; i < block_; ++i) scratch_[block_ + i] = {blockError_[i], 0.f};
+    transform(scratch_.data(), false);
+    // The room's noise in each bin: the least the error has been, a little smoothed, while
+    // the tutor was quiet (the lead-in, rests), let rise by about 5 dB a second of such
+    // blocks so that it follows a noisier room. None until the tutor has been quiet.
+    const bool quiet = referenceEnergy < quietShare * referencePeak_;
+    for (std::size_t k = 0; k < bins; ++k) {
+        smoothedError_[k] += 0.3f * (std::norm(scratch_[k]) - smoothedError_[k]);
+        if (quiet)
+            noiseFloor_[k] = noiseFloor_[k] > 0.f
+                                 ? std::min(noiseFloor_[k] * noiseRise, smoothedError_[k])
+                                 : smoothedError_[k];
+    }
+    if (rate <= 0.f) {
+        predictTail();
+        return;
     }
 
+    // A bin where the error is mostly the room's noise has no echo to learn from: its step
+    // goes to nothing there, or it would learn the noise.
+    for (std::size_t k = 0; k < bins; ++k) {
+        const float error = std::norm(scratch_[k]);
+        const float clean = error > 0.f ? 1.f - noiseMargin * noiseFloor_[k] / error : 0.f;
+        stepOf_[k] = rate * std::max(0.f, clean);
+    }
+
+    float meanPower = 0.f;
+    for (std::size_t k = 0; k < bins; ++k) meanPower += power_[k];
+    meanPower /= float(bins);
+    const float delta = std::max(float(size_) * float(partitions_) * silentMeanSquare,
+                                 whiteningFloor * meanPower);
+    for (std::size_t k = 0; k < bins; ++k) scratch_[k] *= stepOf_[k] / (power_[k] + delta);
+    for (std::size_t p = 0; p < partitions_; ++p) {
+        const Spectrum& x = history_[(newest_ + partitions_ - p) % partitions_];
+        Spectrum& w = weights_[p];
+        for (std::size_t k = 0; k < bins; ++k) w[k] += std::conj(x[k]) * scratch_[k];
+    }
+    constrain(0);
+    if (partitions_ > 1) {
+        constrain(nextConstrained_);
+        nextConstrained_ = nextConstrained_ + 1 < partitions_ ? nextConstrained_ + 1 : 1;
+    }
+    predictTail();
+}
+
+void EchoRemover::predictTail() {
+    const std::size_t bins = size_ / 2 + 1;
     // The next block's prediction from every partition but the first: their reference blocks
     // are all in the past already.
     std::fill(tail_.begin(), tail_.end(), 0.f);

@@ -10,12 +10,13 @@
 //
 // The filter is a partitioned frequency-domain NLMS in blocks of about 2.7 ms: its first
 // block of taps is applied sample by sample, the rest from past blocks' spectra, so the
-// output is on the input's own frames with no added latency. It learns at full speed for the
-// first warmupSeconds of reference sound (the count-in or the first pass, while the learner
-// listens); after that its step follows how much of what is left looks like echo, so it keeps
-// tracking a moving microphone but hardly moves while the learner plays, as their strokes are
-// not echo. A drum played along with the tutor lands on the same steps as the tutor's own,
-// and a filter that kept learning through it would learn to cancel the learner.
+// output is on the input's own frames with no added latency. It learns at the full step for
+// the first warmupSeconds of reference sound (the count-in or the first pass, while the
+// learner listens), and after that only in blocks where the echo it predicts is most of the
+// input: a learner playing along lands on the same steps as the tutor, and a filter that
+// learnt through their strokes would learn to cancel them. It learns only from the
+// reference's loud parts and, in each bin, only where the error stands well above the
+// room's noise, since NLMS steps on noise as readily as on echo.
 //
 // Threads: one remover is used by one thread at a time. Ownership: the remover owns its
 // filter and scratch, all sized at construction; process() allocates nothing. Callers own
@@ -29,8 +30,8 @@
 
 struct EchoRemoverSettings {
     double filterSeconds = 0.125;  // the longest echo path learnt, reverberation included
-    double warmupSeconds = 1.5;    // reference sound heard before the learner is expected
-    float step = 0.5f;             // NLMS step while warming up, and the most after
+    double warmupSeconds = 2.0;    // reference sound heard before the learner is expected
+    float step = 0.5f;             // the largest NLMS step
 };
 
 class EchoRemover {
@@ -51,6 +52,7 @@ private:
     using Spectrum = std::vector<std::complex<float>>;
 
     void endBlock();
+    void predictTail();  // the next block's prediction from all but the first taps
     void transform(std::complex<float>* data, bool inverse);
     void constrain(std::size_t partition);
 
@@ -58,7 +60,6 @@ private:
     std::size_t size_;        // transform size, two blocks
     std::size_t partitions_;  // blocks of taps
     EchoRemoverSettings settings_;
-    int64_t warmupBlocks_;
 
     std::vector<std::complex<float>> twiddles_;
     std::vector<std::size_t> reversed_;
@@ -67,6 +68,9 @@ private:
     std::vector<Spectrum> history_;   // reference spectra of the latest blocks, a ring
     std::size_t newest_ = 0;          // index in history_ of the latest block's spectrum
     std::vector<float> power_;        // per bin: |X|^2 summed over the blocks in history_
+    std::vector<float> stepOf_;       // per bin: this block's step
+    std::vector<float> smoothedError_;  // per bin: the error's power, smoothed
+    std::vector<float> noiseFloor_;   // per bin: the room's noise, as the error's lately least
     std::vector<float> head_;         // first block of taps, time domain, reversed for the dot
     std::vector<float> recent_;       // the reference: the block before, then this block
     std::vector<float> blockError_;   // this block's output
@@ -76,7 +80,8 @@ private:
     Spectrum scratch2_;
     std::size_t fill_ = 0;            // frames of this block so far
     std::size_t nextConstrained_ = 1;
+    int64_t warmupBlocks_ = 0;
     int64_t activeBlocks_ = 0;        // blocks with reference sound so far
-    float leak_ = 1.f;                // what share of the prediction's power is left as echo
+    float referencePeak_ = 0.f;       // the loudest block of reference lately (energy)
     int64_t frames_ = 0;
 };
