@@ -41,6 +41,15 @@ constexpr float quietShare = 1e-3f;
 // from their neighbours: none is normalised by less than this share of the mean power.
 constexpr float whiteningFloor = 0.05f;
 
+// Complex products written out: std::complex's operator* guards against infinities and
+// NaNs through a library call, which costs more than the whole product here.
+inline std::complex<float> times(std::complex<float> a, std::complex<float> b) {
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+inline std::complex<float> conjTimes(std::complex<float> a, std::complex<float> b) {
+    return {a.real() * b.real() + a.imag() * b.imag(), a.real() * b.imag() - a.imag() * b.real()};
+}
+
 }  // namespace
 
 EchoRemover::EchoRemover(int rate, const EchoRemoverSettings& settings)
@@ -126,7 +135,7 @@ void EchoRemover::transform(std::complex<float>* data, bool inverse) {
             for (std::size_t k = 0; k < half; ++k) {
                 std::complex<float> w = twiddles_[k * stride];
                 if (inverse) w = std::conj(w);
-                const std::complex<float> odd = data[start + k + half] * w;
+                const std::complex<float> odd = times(data[start + k + half], w);
                 data[start + k + half] = data[start + k] - odd;
                 data[start + k] += odd;
             }
@@ -229,7 +238,7 @@ void EchoRemover::endBlock() {
     for (std::size_t p = 0; p < partitions_; ++p) {
         const Spectrum& x = history_[(newest_ + partitions_ - p) % partitions_];
         Spectrum& w = weights_[p];
-        for (std::size_t k = 0; k < bins; ++k) w[k] += std::conj(x[k]) * scratch_[k];
+        for (std::size_t k = 0; k < bins; ++k) w[k] += conjTimes(x[k], scratch_[k]);
     }
     constrain(0);
     if (partitions_ > 1) {
@@ -249,7 +258,7 @@ void EchoRemover::predictTail() {
         for (std::size_t p = 1; p < partitions_; ++p) {
             const Spectrum& x = history_[(newest_ + partitions_ + 1 - p) % partitions_];
             const Spectrum& w = weights_[p];
-            for (std::size_t k = 0; k < bins; ++k) scratch_[k] += w[k] * x[k];
+            for (std::size_t k = 0; k < bins; ++k) scratch_[k] += times(w[k], x[k]);
         }
         for (std::size_t k = bins; k < size_; ++k) scratch_[k] = std::conj(scratch_[size_ - k]);
         transform(scratch_.data(), true);
