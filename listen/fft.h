@@ -26,11 +26,11 @@ public:
     void power(const float* in, float* power);
 
 private:
-    void transformHalf(const float* in);       // the half-size complex transform into work_
-    std::complex<float> bin(std::size_t k) const;  // bin k of the real spectrum, from work_
+    void transformHalf(const float* in);           // the half-size complex transform
+    std::complex<float> bin(std::size_t k) const;  // bin k of the real spectrum, from it
 
     std::size_t size_;
-    std::vector<std::size_t> reversed_;          // bit-reversed index of each of size/2 slots
-    std::vector<std::complex<float>> twiddles_;  // e^{-2 pi i k / size}, k < size/2
-    std::vector<std::complex<float>> work_;      // size/2 points
+    std::vector<std::size_t> reversed_;  // bit-reversed index of each of size/2 slots
+    std::vector<float> cos_, sin_;       // e^{-2 pi i k / size}, k < size/2
+    std::vector<float> re_, im_;         // the half-size transform's size/2 points
 };

@@ -54,6 +54,7 @@ struct OnsetDetector::State {
     std::array<float, medianFrames> fluxHistory{};
     std::array<float, medianFrames> medianScratch{};
     std::array<double, 2 * frameSize> prefix{};  // running sums of squares for the envelopes
+    std::array<double, 2 * frameSize> prefixHigh{};  // and of the first difference
 
     int64_t fed = 0;
     int64_t frames = 0;        // frames measured; frame k ends at sample (k + 1) * hop
@@ -79,6 +80,7 @@ struct OnsetDetector::State {
     void measureFrame(std::vector<Onset>& found);
     float thresholdNow() const;
     void place(int64_t peakEnd, float strength, std::vector<Onset>& found);
+    int bestSplit(const std::array<double, 2 * frameSize>& sums, int span, double& contrast) const;
 };
 
 float OnsetDetector::State::thresholdNow() const {
@@ -142,30 +144,48 @@ void OnsetDetector::State::measureFrame(std::vector<Onset>& found) {
 // part (the least total of each part's length times the log of its mean square). That finds a
 // sharp attack to the sample and a slow one where its rise begins, and it is not fooled by
 // the zero crossings of a low doum as a threshold on an envelope would be.
+// The best split of samples [0, span) whose running sums of squares are sums, searched up
+// to the loudest short stretch; contrast is how much louder the loud part is.
+int OnsetDetector::State::bestSplit(const std::array<double, 2 * frameSize>& sums, int span,
+                                    double& contrast) const {
+    int loudest = 0;
+    double loudestLevel = -1.0;
+    for (int i = 0; i + shortWindow <= span; ++i) {
+        const double level = sums[i + shortWindow] - sums[i];
+        if (level > loudestLevel) loudestLevel = level, loudest = i;
+    }
+    const int last = std::min(span, loudest + shortWindow);
+    int split = loudest;
+    double best = 1e300;
+    contrast = 0.0;
+    for (int k = 8; k < last - 8; ++k) {
+        const double quiet = sums[k] / double(k) + 1e-20;
+        const double loud = (sums[last] - sums[k]) / double(last - k) + 1e-20;
+        const double cost = double(k) * std::log(quiet) + double(last - k) * std::log(loud);
+        if (cost < best) best = cost, split = k, contrast = loud / quiet;
+    }
+    return split;
+}
+
 void OnsetDetector::State::place(int64_t peakEnd, float strength, std::vector<Onset>& found) {
     const int64_t base = std::max<int64_t>({0, peakEnd - frameSize, lastOnset + minGap / 2});
     const int span = int(std::min<int64_t>(fed, peakEnd + hop) - base);
     if (span <= 4 * shortWindow) return;
 
     prefix[0] = 0.0;
+    prefixHigh[0] = 0.0;
     for (int i = 0; i < span; ++i) {
         const float x = sampleAt(base + i);
+        const float change = x - sampleAt(base + i - 1);
         prefix[i + 1] = prefix[i] + double(x) * x;
+        prefixHigh[i + 1] = prefixHigh[i] + double(change) * change;
     }
-    int loudest = 0;
-    double loudestLevel = -1.0;
-    for (int i = 0; i + shortWindow <= span; ++i) {
-        const double level = prefix[i + shortWindow] - prefix[i];
-        if (level > loudestLevel) loudestLevel = level, loudest = i;
-    }
-    const int last = std::min(span, loudest + shortWindow);
-    int onset = loudest;
-    double best = 1e300;
-    for (int k = 8; k < last - 8; ++k) {
-        const double quiet = prefix[k] / double(k) + 1e-20;
-        const double loud = (prefix[last] - prefix[k]) / double(last - k) + 1e-20;
-        const double cost = double(k) * std::log(quiet) + double(last - k) * std::log(loud);
-        if (cost < best) best = cost, onset = k;
+    int onset = 0;
+    double contrast = 0.0;
+    for (const auto* sums : {&prefix, &prefixHigh}) {
+        double splitContrast = 0.0;
+        const int split = bestSplit(*sums, span, splitContrast);
+        if (splitContrast > contrast) contrast = splitContrast, onset = split;
     }
     const int64_t frame = base + onset;
     if (frame - lastOnset < minGap) return;

@@ -13,7 +13,7 @@ namespace {
 constexpr int strokesPerKind = 4;
 constexpr double leastGapSeconds = 0.3;  // asked for half a second; a little hurry is forgiven
 // A few strokes measure a spread poorly; below these it is taken to be noise in the estimate.
-constexpr float spreadFloor[strokeFeatureCount] = {0.12f, 0.12f, 0.12f, 0.12f, 0.12f, 0.12f, 0.12f};
+constexpr float spreadFloor[strokeFeatureCount] = {0.2f, 0.2f, 0.2f, 0.2f, 0.2f, 0.2f, 0.2f};
 constexpr const char* kindNames[strokeKindCount] = {"doum", "tek", "slap"};
 constexpr const char* kindPlurals[strokeKindCount] = {"doums", "teks", "slaps"};
 
@@ -94,7 +94,9 @@ CalibrationResult calibrateFromTake(const float* mono, std::size_t count, int ra
     std::vector<StrokeFeatures> features;
     for (const Onset& onset : onsets) {
         const std::size_t from = std::size_t(onset.frame);
-        features.push_back(meter.measure(mono + from, std::min(meter.windowFrames(), count - from)));
+        const std::size_t before = std::min(meter.windowFrames(), from);
+        features.push_back(meter.measure(mono + from, std::min(meter.windowFrames(), count - from),
+                                         mono + from - before, before));
     }
     StrokeCalibration& cal = result.calibration;
     cal.rate = rate;

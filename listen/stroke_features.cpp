@@ -33,25 +33,45 @@ StrokeFeatureMeter::~StrokeFeatureMeter() = default;
 StrokeFeatureMeter::StrokeFeatureMeter(StrokeFeatureMeter&&) noexcept = default;
 StrokeFeatureMeter& StrokeFeatureMeter::operator=(StrokeFeatureMeter&&) noexcept = default;
 
-StrokeFeatures StrokeFeatureMeter::measure(const float* window, std::size_t count) {
+void StrokeFeatureMeter::spectrum(const float* samples, std::size_t count, float* power,
+                                  double& firstHalf, double& secondHalf) {
     const std::size_t n = window_;
     count = std::min(count, n);
     // The attack is at the start and must keep its weight, so only the window's last quarter
     // fades out (to keep the cut at its end from spreading over the spectrum).
     const std::size_t fadeFrom = n - n / 4;
     const double pi = std::acos(-1.0);
-    double firstHalf = 0, secondHalf = 0;
+    firstHalf = secondHalf = 0;
     std::fill(frame_.begin(), frame_.begin() + fft_->size(), 0.f);
     for (std::size_t i = 0; i < count; ++i) {
-        const float x = window[i];
+        const float x = samples[i];
         (i < n / 2 ? firstHalf : secondHalf) += double(x) * x;
         float gain = 1.f;
         if (i >= fadeFrom) gain = float(0.5 + 0.5 * std::cos(pi * double(i - fadeFrom) / double(n - fadeFrom)));
         frame_[i] = x * gain;
     }
-    fft_->power(frame_.data(), power_.data());
+    fft_->power(frame_.data(), power);
+}
 
+StrokeFeatures StrokeFeatureMeter::measure(const float* window, std::size_t count,
+                                           const float* before, std::size_t beforeCount) {
+    double firstHalf = 0, secondHalf = 0, beforeFirst = 0, beforeSecond = 0;
+    spectrum(window, count, power_.data(), firstHalf, secondHalf);
     const std::size_t bins = fft_->size() / 2 + 1;
+    // What sounded before the onset is taken off; a little of each bin is always kept, as
+    // the sound before was only an estimate of what goes on under the stroke.
+    constexpr float kept = 0.03f;
+    if (before && beforeCount > 0) {
+        const std::size_t used = std::min(beforeCount, window_);
+        spectrum(before + (beforeCount - used), used, powerBefore_.data(), beforeFirst, beforeSecond);
+        const float scale = float(window_) / float(used);
+        for (std::size_t b = 0; b < bins; ++b)
+            power_[b] = std::max(power_[b] - scale * powerBefore_[b], kept * power_[b]);
+        const double perHalf = (beforeFirst + beforeSecond) * scale / 2;
+        firstHalf = std::max(firstHalf - perHalf, double(kept) * firstHalf);
+        secondHalf = std::max(secondHalf - perHalf, double(kept) * secondHalf);
+    }
+
     const double binHz = double(rate_) / double(fft_->size());
     double band[5] = {0, 0, 0, 0, 0};
     double total = 0, weighted = 0;

@@ -3,7 +3,9 @@
 //
 // The features do not change with the stroke's loudness (band energies are shares of the
 // whole, the decay is a ratio) nor with the sample rate (bands in hertz, times in seconds),
-// so one calibration serves any input gain and rate.
+// so one calibration serves any input gain and rate. What was sounding before the onset (the
+// tail of the stroke before, the room) is taken off, bin by bin, so a tek just after a doum
+// still sounds like a tek.
 //   0-4  share of the window's energy below 200 Hz, 200-600, 600-1500, 1500-4000 and above
 //        4000 Hz, in bels (log10), floored at -6
 //   5    spectral centroid, log2 of hertz
@@ -34,8 +36,11 @@ public:
     // Samples in the window after an onset: strokeWindowSeconds at this rate.
     std::size_t windowFrames() const { return window_; }
 
-    // Features of window samples starting at the onset; a shorter count is padded with silence.
-    StrokeFeatures measure(const float* window, std::size_t count);
+    // Features of window samples starting at the onset; a shorter count is padded with
+    // silence. before: the beforeCount samples just ahead of the onset (up to windowFrames()
+    // of them, the nearest last), or none.
+    StrokeFeatures measure(const float* window, std::size_t count, const float* before = nullptr,
+                           std::size_t beforeCount = 0);
 
 private:
     int rate_;
@@ -43,4 +48,9 @@ private:
     std::unique_ptr<RealFft> fft_;
     std::array<float, 4096> frame_{};
     std::array<float, 2049> power_{};
+    std::array<float, 2049> powerBefore_{};
+
+    // The faded window's power spectrum into power; the energies of its two halves.
+    void spectrum(const float* samples, std::size_t count, float* power, double& firstHalf,
+                  double& secondHalf);
 };

@@ -16,7 +16,8 @@ StrokeListener::StrokeListener(int rate, const StrokeCalibration& calibration)
       detector_(OnsetSettings{rate, 0.04}),
       meter_(rate),
       history_(historySize, 0.f),
-      window_(meter_.windowFrames(), 0.f) {
+      window_(meter_.windowFrames(), 0.f),
+      before_(meter_.windowFrames(), 0.f) {
     pending_.reserve(pendingLimit);
     found_.reserve(pendingLimit);
 }
@@ -61,7 +62,11 @@ void StrokeListener::emitReady(std::vector<HeardStroke>& heard, bool ending) {
             window_[i] = x;
             peak = std::max(peak, std::fabs(x));
         }
-        const StrokeGuess guess = classifyStroke(calibration_, meter_.measure(window_.data(), have));
+        const std::size_t beforeCount = std::size_t(std::min(window, onset.frame - oldest));
+        for (std::size_t i = 0; i < beforeCount; ++i)
+            before_[i] = history_[std::size_t(onset.frame - int64_t(beforeCount - i)) & (historySize - 1)];
+        const StrokeFeatures features = meter_.measure(window_.data(), have, before_.data(), beforeCount);
+        const StrokeGuess guess = classifyStroke(calibration_, features);
         heard.push_back(HeardStroke{onset.frame, guess.kind, guess.confidence,
                                     peak > 0 ? 20.f * std::log10(peak) : -200.f});
     }

@@ -7,7 +7,8 @@
 //
 // Threads: one listener is fed by one thread at a time. Ownership: the listener owns its
 // detector, a short history of the samples and its calibration (a copy); feeding allocates
-// nothing once warm; callers own the blocks and vectors they pass.
+// nothing once warm; callers own the blocks and vectors they pass. The calibration should be
+// one made at (or near) this rate.
 #pragma once
 
 #include <cstddef>
@@ -55,4 +56,5 @@ private:
     std::vector<Onset> pending_;  // onsets found whose window is not all here yet
     std::vector<Onset> found_;    // scratch for the detector
     std::vector<float> window_;   // scratch: one window copied out of the ring
+    std::vector<float> before_;   // and the samples just before it
 };
