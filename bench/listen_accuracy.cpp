@@ -15,7 +15,7 @@
 // the default calibration.
 //
 // Options: --quick (three rhythms, for a smoke run; the full run takes half the shipped
-// rhythms and about 90 s of CPU), --seed N (default 1), --data DIR (the
+// rhythms and about 100 s of CPU), --seed N (default 1), --data DIR (the
 // data folder; by default the source tree's).
 #include <time.h>
 
