@@ -53,6 +53,11 @@ step "the staged tabladex-render, started from /, finds its samples and writes a
   -o "$work/maqsum.wav") || fail "the staged tabladex-render failed"
 [ -s "$work/maqsum.wav" ] || fail "the staged tabladex-render wrote no file"
 
+step "the staged tabladex-score, started from /, finds its calibration and scores that file"
+(cd / && timeout 60 "$staged/bin/tabladex-score" --start 0 --json "$staged/share/tabladex/rhythms/maqsum.krf" \
+  "$work/maqsum.wav" >"$work/score.json") || fail "the staged tabladex-score failed"
+grep -q '"strokes"' "$work/score.json" || fail "the staged tabladex-score printed no strokes"
+
 step "validators"
 # A hint leaves the validator's exit status at 0, yet some are faults users see (two main
 # categories list the program twice in a menu): any message fails the check.
@@ -121,7 +126,7 @@ missing=$(comm -23 "$work/data.txt" "$work/package.txt")
 for file in ./usr/bin/tabladex ./usr/share/applications/tabladex.desktop \
   ./usr/share/metainfo/org.tabladex.Tabladex.metainfo.xml ./usr/share/doc/tabladex/copyright \
   ./usr/share/icons/hicolor/48x48/apps/tabladex.png ./usr/share/mime/packages/tabladex.xml \
-  ./usr/bin/tabladex-render ./usr/bin/tabladex-check ./usr/share/doc/tabladex/docs/timing.md; do
+  ./usr/bin/tabladex-render ./usr/bin/tabladex-check ./usr/bin/tabladex-score ./usr/share/doc/tabladex/docs/timing.md; do
   grep -qxF "$file" "$work/package.txt" || fail "not in the package: $file"
 done
 step "$(basename "$package"): $(dpkg-deb -c "$package" | grep -vc '/$') files, every data file in it"
