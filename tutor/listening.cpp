@@ -9,8 +9,8 @@
 
 namespace {
 
-// How long a pass's summary stays in the notice slot.
-constexpr double noticeSeconds = 4.0;
+// How long each page of a pass's summary stays in the notice slot.
+constexpr double noticePageSeconds = 1.6;
 // Strokes heard are kept this long: enough for the pass under way and the one before.
 constexpr double keepHeardSeconds = 30.0;
 // The stroke calibration records at most this long, and ends this long after its twelfth.
@@ -198,8 +198,8 @@ void Listening::scorePasses(TutorApp& app) {
             if (changed) ++marksVersion_;
         }
         if (whole && upTo > to) {
-            notice_ = passSummaryText(score.summary);
-            noticeUntil_ = app.stepTimer.seconds() + noticeSeconds;
+            notice_ = summaryPages(score.summary);
+            noticeFrom_ = app.stepTimer.seconds();
             scored_.push_back({scoring.entry, scoring.pass, scoring.tempo, choices.tolerance, score.summary});
             scoring.scored = false;  // done; kept only to bound the next pass's strokes
         }
@@ -266,7 +266,29 @@ void Listening::frame(TutorApp& app) {
 
 const std::string& Listening::notice(double now) const {
     static const std::string none;
-    return now < noticeUntil_ ? notice_ : none;
+    const double page = (now - noticeFrom_) / noticePageSeconds;
+    return page >= 0 && page < double(notice_.size()) ? notice_[std::size_t(page)] : none;
+}
+
+std::vector<std::string> Listening::summaryPages(const ScoreSummary& s) {
+    // The slot's letters have no punctuation: words and numbers only.
+    std::vector<std::string> pages;
+    pages.push_back(std::to_string(s.onTime) + " OF " + std::to_string(s.strokes) + " ON TIME");
+    std::string misses;
+    if (s.wrong > 0) misses = std::to_string(s.wrong) + " WRONG";
+    if (s.missed > 0) misses += (misses.empty() ? "" : "  ") + std::to_string(s.missed) + " MISSED";
+    if (s.extra > 0 && misses.size() + 10 <= noticeColumns)
+        misses += (misses.empty() ? "" : "  ") + std::to_string(s.extra) + " EXTRA";
+    if (!misses.empty()) pages.push_back(misses);
+    if (s.onTime + s.early + s.late > 0) {
+        const long lean = std::lround(s.meanOffsetMs);
+        std::string timing = lean == 0 ? "ON THE BEAT" : (lean < 0 ? "EARLY " : "LATE ") + std::to_string(std::labs(lean)) + " MS";
+        timing += "  SPREAD " + std::to_string(std::lround(s.spreadMs)) + " MS";
+        pages.push_back(timing);
+    }
+    for (std::string& page : pages)
+        if (page.size() > noticeColumns) page.resize(noticeColumns);
+    return pages;
 }
 
 std::vector<ScoredPassReport> Listening::takeScored() {

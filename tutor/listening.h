@@ -82,6 +82,10 @@ public:
     uint32_t marksVersion() const { return marksVersion_; }
     int32_t marksEntry() const { return markedEntry_; }
     const std::string& notice(double now) const;
+    // A pass's summary as the notice slot shows it: pages of at most noticeColumns letters,
+    // each shown in turn (how many on time; wrong and missed strokes; the lean and spread).
+    static std::vector<std::string> summaryPages(const ScoreSummary& summary);
+    static constexpr std::size_t noticeColumns = 26;
     // Scored passes not yet taken by the practice log.
     std::vector<ScoredPassReport> takeScored();
     // Set when the input could not be opened: a message for one box, then cleared by the
@@ -143,8 +147,8 @@ private:
     uint32_t marksVersion_ = 0;
     int32_t markedEntry_ = -1;  // the pass the marks are of
     int64_t markedPass_ = 0;
-    std::string notice_;
-    double noticeUntil_ = 0;
+    std::vector<std::string> notice_;  // the pass's summary, a page at a time
+    double noticeFrom_ = 0;
     std::vector<ScoredPassReport> scored_;
     // Calibration and the latency check, and their results once ready.
     bool resultReady_ = false;
