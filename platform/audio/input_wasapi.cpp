@@ -10,7 +10,10 @@
 // Dating the frames: each packet comes with the performance counter's reading at the moment
 // its first frame reached the endpoint (GetBuffer's QPC position). The difference from the
 // counter now, taken off the play clock now, puts the packet on the play clock, whatever
-// clock that is (smoothed, capture_stamp.h). Packets flagged as following a discontinuity (a
+// clock that is (smoothed, capture_stamp.h). A packet is handed over only once its last frame
+// is in, so a reading less than the packet's length ago cannot be its first frame's: such an
+// engine (Wine's, which reads the counter when it takes the packet from the sound server)
+// dates the packet's end, and the first frame is taken one packet length before it. Packets flagged as following a discontinuity (a
 // glitch of the engine) come out after a gap; silent packets are written as silence.
 //
 // A device that goes away (a failed call, or no packet for a second) is released and the input
@@ -21,6 +24,7 @@
 #include <mmreg.h>
 
 #include <atomic>
+#include <cstdio>
 #include <future>
 #include <memory>
 #include <thread>
@@ -200,6 +204,24 @@ private:
             if (took) lastPacket = GetTickCount();
         }
         client_->Stop();
+        report();
+    }
+
+    // What the capture was, for whoever runs the program with a debugger's output open (as
+    // the Wine checks do): the engine's packets, how they were dated, the latency reported.
+    void report() const {
+        if (packets_ == 0) return;
+        REFERENCE_TIME streamLatency = 0;
+        if (FAILED(client_->GetStreamLatency(&streamLatency))) streamLatency = 0;
+        char line[320];
+        snprintf(line, sizeof line,
+                 "tabladex WASAPI input: %d Hz, %d channel%s, %llu packets of %.1f ms on average, %llu dated at "
+                 "their end, %llu after a discontinuity; latency reported %.1f ms on average, stream latency %.1f "
+                 "ms\n",
+                 rate_, channels_, channels_ == 1 ? "" : "s", packets_, 1000.0 * framesTaken_ / rate_ / packets_,
+                 endStamps_, discontinuities_, 1000.0 * latencySum_ / packets_,
+                 static_cast<double>(streamLatency) / (kHundredNsPerSecond / 1000));
+        OutputDebugStringA(line);
     }
 
     // Every packet that waits goes to the ring, dated.
@@ -221,14 +243,23 @@ private:
 
     void take(const float* samples, UINT32 frames, DWORD flags, UINT64 counterAt) {
         const double now = clockNow();
-        const double sinceCounter = counterAt ? counterSeconds() - static_cast<double>(counterAt) / kHundredNsPerSecond
-                                              : static_cast<double>(frames) / rate_;
+        const double length = static_cast<double>(frames) / rate_;
+        double sinceCounter = counterAt ? counterSeconds() - static_cast<double>(counterAt) / kHundredNsPerSecond : length;
+        if (sinceCounter < length) {
+            sinceCounter += length;
+            ++endStamps_;
+        }
+        ++packets_;
+        framesTaken_ += frames;
         if (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) {
+            ++discontinuities_;
             ring_->lose();
             stamp_.restart();
         }
         const double first = stamp_.stamp(now - sinceCounter, frames);
-        status_->latency.store(sinceCounter - static_cast<double>(frames) / rate_, std::memory_order_relaxed);
+        const double latency = sinceCounter - length;
+        status_->latency.store(latency, std::memory_order_relaxed);
+        latencySum_ += latency;
         const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
         const std::size_t piece = silence_.size() / 2;  // what the buffers made at open hold
         for (std::size_t done = 0; done < frames;) {
@@ -261,6 +292,8 @@ private:
     int channels_ = 1;
     std::vector<float> mono_;     // the channels averaged, where the engine gives more than one
     std::vector<float> silence_;  // for packets the engine flags as silent
+    unsigned long long packets_ = 0, framesTaken_ = 0, endStamps_ = 0, discontinuities_ = 0;
+    double latencySum_ = 0;
 };
 
 }  // namespace
