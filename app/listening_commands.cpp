@@ -73,7 +73,7 @@ void reportCalibration(TutorApp& app, HWND window, const CalibrationResult& resu
         MessageBoxA(window, text.c_str(), boxCaption, MB_OK | MB_ICONWARNING);
         return;
     }
-    app.listening.calibration = result.calibration;
+    app.listening.setCalibration(result.calibration);
     const std::string path = calibrationPath();
     std::string error, reason;
     std::string text = result.message.empty() ? "Your strokes are calibrated." : result.message;
@@ -122,7 +122,7 @@ void loadStrokeCalibration(TutorApp& app, HWND window) {
     std::string reason;
     const std::string path = calibrationPath();
     if (!path.empty() && readCalibrationFile(path, calibration, missing, reason)) {
-        app.listening.calibration = calibration;
+        app.listening.setCalibration(calibration);
         return;
     }
     if (!path.empty() && !missing) {
@@ -132,7 +132,7 @@ void loadStrokeCalibration(TutorApp& app, HWND window) {
         text += " Calibrate again from Practice > Listening.";
         MessageBoxA(window, text.c_str(), boxCaption, MB_OK | MB_ICONWARNING);
     }
-    if (readCalibrationFile(defaultCalibration, calibration, missing, reason)) app.listening.calibration = calibration;
+    if (readCalibrationFile(defaultCalibration, calibration, missing, reason)) app.listening.setCalibration(calibration);
 }
 
 bool startListeningCheck(TutorApp& app, HWND window, int commandId) {

@@ -58,6 +58,7 @@ bool Listening::openInput(TutorApp& app) {
     }
     rate_ = audio::outputSampleRate(app.audioSystem);
     listener_ = StrokeListener(rate_, calibration);
+    listenerBase_ = 0;
     block_.assign(4096, 0.0f);
     blockTimes_.clear();
     heard_.clear();
@@ -86,23 +87,29 @@ void Listening::readInput(TutorApp& app) {
             // Frames were lost: what the listener holds no longer joins what follows.
             listener_.reset();
             framesRead_ = 0;
+            listenerBase_ = 0;
             blockTimes_.clear();
         }
         blockTimes_.push_back({framesRead_, firstTime + clockToStep - lateBy});
         while (blockTimes_.size() > 64) blockTimes_.pop_front();
         if (mode_ == Mode::Calibrating) take_.insert(take_.end(), block_.begin(), block_.begin() + got);
         if (mode_ == Mode::CheckingLatency) {
-            // The detector counts frames from the input's opening, as framesRead_ does.
+            // The detector counts frames from clickFrameBase_ on, as fed since the check began
+            // or since the last gap.
+            if (gap) {
+                clickDetector_.reset();
+                clickFrameBase_ = framesRead_;
+            }
             const std::size_t before = clickOnsets_.size();
             clickDetector_.feed(block_.data(), got, clickOnsets_);
             for (std::size_t i = before; i < clickOnsets_.size(); ++i)
-                clickTimesHeard_.push_back(inputTime(clickOnsets_[i].frame));
+                clickTimesHeard_.push_back(inputTime(clickFrameBase_ + clickOnsets_[i].frame));
         }
         fresh_.clear();
         listener_.feed(block_.data(), got, fresh_);
         framesRead_ += static_cast<int64_t>(got);
         for (const HeardStroke& stroke : fresh_) {
-            heard_.push_back({inputTime(stroke.frame), stroke.kind});
+            heard_.push_back({inputTime(listenerBase_ + stroke.frame), stroke.kind});
             ++strokesHeard_;
             lastStrokeAt_ = heard_.back().time;
         }
@@ -149,6 +156,13 @@ void Listening::stepShown(const TutorApp& app, const HeardStep& step) {
     if (!kind) return;
     scoring.expected.push_back({pass, index, *kind, step.heardAt});
     scoring.stepOf.push_back(index);
+}
+
+void Listening::setCalibration(const StrokeCalibration& chosen) {
+    calibration = chosen;
+    // A listener of its own for the new calibration, counting its frames from here.
+    listener_ = StrokeListener(rate_, calibration);
+    listenerBase_ = framesRead_;
 }
 
 void Listening::forgetPasses() {
@@ -209,8 +223,10 @@ void Listening::scorePasses(TutorApp& app) {
 }
 
 void Listening::frame(TutorApp& app) {
-    const bool wanted = mode_ == Mode::Calibrating || mode_ == Mode::CheckingLatency ||
-                        (choices.on && app.playState != Stopped);
+    // The input stays open while Listen is on, playing or not: a freshly opened input dates
+    // its frames from the device's first timing reports, which take seconds to settle, so
+    // reopening it at every Play would put the first passes' strokes out by milliseconds.
+    const bool wanted = mode_ == Mode::Calibrating || mode_ == Mode::CheckingLatency || choices.on;
     if (!wanted) {
         closeInput(app);
         if (mode_ == Mode::Scoring) mode_ = Mode::Idle;
@@ -232,7 +248,6 @@ void Listening::frame(TutorApp& app) {
         case Mode::Calibrating:
             if ((strokesHeard_ >= calibrationStrokes && latestTime() > lastStrokeAt_ + calibrationTailSeconds) ||
                 now > modeStarted_ + calibrationSeconds) {
-                closeInput(app);
                 calibrationResult_ = calibrateFromTake(take_.data(), take_.size(), rate_);
                 take_.clear();
                 mode_ = Mode::Idle;
@@ -242,7 +257,6 @@ void Listening::frame(TutorApp& app) {
         case Mode::CheckingLatency:
             sendClicks(app);
             if (clicksSent_ == checkClicks && latestTime() > clickTimes_.back() + clickWindow + 0.2) {
-                closeInput(app);
                 std::vector<double> offsets;
                 for (double due : clickTimes_) {
                     double best = clickWindow;
@@ -299,7 +313,6 @@ std::vector<ScoredPassReport> Listening::takeScored() {
 
 bool Listening::beginCalibration(TutorApp& app) {
     if (mode_ != Mode::Idle && mode_ != Mode::Scoring) return false;
-    closeInput(app);
     take_.clear();
     strokesHeard_ = 0;
     resultReady_ = false;
@@ -309,8 +322,6 @@ bool Listening::beginCalibration(TutorApp& app) {
         mode_ = Mode::Idle;
         return false;
     }
-    // The strokes are counted with the default calibration: only their number matters here.
-    listener_ = StrokeListener(rate_, calibration);
     take_.reserve(std::size_t(rate_ * calibrationSeconds) + block_.size());
     modeStarted_ = app.stepTimer.seconds();
     return true;
@@ -326,7 +337,6 @@ bool Listening::calibrationDone(CalibrationResult& result) {
 bool Listening::beginLatencyCheck(TutorApp& app) {
     if (mode_ != Mode::Idle && mode_ != Mode::Scoring) return false;
     if (!app.clickSlot.sound || !app.clickSlot.channel) return false;
-    closeInput(app);
     mode_ = Mode::CheckingLatency;
     resultReady_ = false;
     if (!openInput(app)) {
@@ -334,11 +344,14 @@ bool Listening::beginLatencyCheck(TutorApp& app) {
         return false;
     }
     clickDetector_ = OnsetDetector(OnsetSettings{rate_, 0.1});
+    clickFrameBase_ = framesRead_;
     clickOnsets_.clear();
     clickTimesHeard_.clear();
     clickTimes_.clear();
     clicksSent_ = 0;
-    firstClickDue_ = app.stepTimer.seconds() + 0.4;
+    // The first click after the input has run a while: a fresh input dates its first frames
+    // from the device's first timing reports, which take a second or so to settle.
+    firstClickDue_ = app.stepTimer.seconds() + 1.5;
     latency_ = LatencyCheck{};
     latency_.clicks = checkClicks;
     latency_.reportedOutputMs = audio::heardDelay(app.audioSystem) * 1000.0;

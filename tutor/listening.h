@@ -2,6 +2,8 @@
 // while listening is wanted, the strokes heard in it, each stroke that was due matched to
 // them, marks for the steps of the pass and a summary at its end.
 //
+// The input is open while Listen is on (playing or not) and while a check runs.
+//
 // What is scored: the passes the tutor leaves to the learner (silent passes, the answer of
 // call and answer), so the microphone hears only the learner; with headphones every pass.
 // The steps the screen shows as heard (their heardAt, on the step timer) are the strokes
@@ -62,7 +64,7 @@ struct LatencyCheck {
 class Listening {
 public:
     ListenChoices choices;
-    StrokeCalibration calibration;
+    StrokeCalibration calibration;  // read only: setCalibration changes it
 
     Listening();
 
@@ -71,6 +73,8 @@ public:
     void frame(TutorApp& app);
     // A step the screen shows as heard now (followHeard hands each over).
     void stepShown(const TutorApp& app, const HeardStep& step);
+    // The learner's strokes are told apart by this calibration from now on.
+    void setCalibration(const StrokeCalibration& chosen);
     // Playback stopped or the rhythm changed: the pass under way is not scored; a new
     // rhythm or playlist (clearMarks) no longer shows the marks of the last.
     void forgetPasses();
@@ -142,6 +146,7 @@ private:
     std::deque<BlockTime> blockTimes_;
     std::deque<HeardAt> heard_;  // strokes heard, step timer seconds, oldest first
     int64_t framesRead_ = 0;
+    int64_t listenerBase_ = 0;  // the input's frame the listener counts from
     std::deque<PassScoring> passes_;
     std::vector<StepMark> marks_;
     uint32_t marksVersion_ = 0;
@@ -161,6 +166,7 @@ private:
     std::vector<double> clickTimes_;  // when each click is heard as reported, step timer seconds
     std::vector<double> clickTimesHeard_;
     int clicksSent_ = 0;
+    int64_t clickFrameBase_ = 0;  // the input's frame the click detector counts from
     double firstClickDue_ = 0;
     std::vector<Onset> clickOnsets_;
     OnsetDetector clickDetector_;
