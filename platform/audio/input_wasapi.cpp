@@ -13,7 +13,12 @@
 // clock that is (smoothed, capture_stamp.h). A packet is handed over only once its last frame
 // is in, so a reading less than the packet's length ago cannot be its first frame's: such an
 // engine (Wine's, which reads the counter when it takes the packet from the sound server)
-// dates the packet's end, and the first frame is taken one packet length before it. Packets flagged as following a discontinuity (a
+// dates the packet's end, and the first frame is taken one packet length before it.
+// Such readings are late by however long the packet waited to be taken (on Wine up to a
+// timer tick, more when the sound server hands over several packets at once), while no
+// reading is early: the frames follow one another at the rate, so each packet's reading less
+// its frames since the start bounds the start's time from above, and the lowest bound over
+// the last second or two (the packets taken soonest) dates them all. Packets flagged as following a discontinuity (a
 // glitch of the engine) come out after a gap; silent packets are written as silence.
 //
 // A device that goes away (a failed call, or no packet for a second) is released and the input
@@ -23,6 +28,7 @@
 #include <mmdeviceapi.h>
 #include <mmreg.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <future>
@@ -207,6 +213,21 @@ private:
         report();
     }
 
+    // The earliest time the start of the frames can have reached the input, by this packet's
+    // reading and those of the last one to two seconds: the lowest of the current second's
+    // bounds and the last second's, so a clock that drifts from the device's is followed.
+    double lowestStart(double reportedFirst) {
+        constexpr double kWindowSeconds = 1.0;
+        const double bound = reportedFirst - framesSinceStart_ / rate_;
+        if (framesSinceStart_ == 0 || framesSinceStart_ >= windowEnd_) {
+            lastWindowLowest_ = framesSinceStart_ == 0 ? bound : windowLowest_;
+            windowLowest_ = bound;
+            windowEnd_ = framesSinceStart_ + kWindowSeconds * rate_;
+        }
+        windowLowest_ = std::min(windowLowest_, bound);
+        return std::min(windowLowest_, lastWindowLowest_);
+    }
+
     // What the capture was, for whoever runs the program with a debugger's output open (as
     // the Wine checks do): the engine's packets, how they were dated, the latency reported.
     void report() const {
@@ -255,8 +276,10 @@ private:
             ++discontinuities_;
             ring_->lose();
             stamp_.restart();
+            framesSinceStart_ = 0;
         }
-        const double first = stamp_.stamp(now - sinceCounter, frames);
+        const double first = stamp_.stamp(lowestStart(now - sinceCounter) + framesSinceStart_ / rate_, frames);
+        framesSinceStart_ += frames;
         const double latency = sinceCounter - length;
         status_->latency.store(latency, std::memory_order_relaxed);
         latencySum_ += latency;
@@ -292,6 +315,8 @@ private:
     int channels_ = 1;
     std::vector<float> mono_;     // the channels averaged, where the engine gives more than one
     std::vector<float> silence_;  // for packets the engine flags as silent
+    double framesSinceStart_ = 0;  // since the capture started, or the last discontinuity
+    double windowEnd_ = 0, windowLowest_ = 0, lastWindowLowest_ = 0;
     unsigned long long packets_ = 0, framesTaken_ = 0, endStamps_ = 0, discontinuities_ = 0;
     double latencySum_ = 0;
 };

@@ -77,10 +77,11 @@ wait_for() {
 }
 
 echo "-- private PulseAudio server with a null sink"
+# norewinds: a rewinding null sink's monitor holds frames back by an amount nothing reports.
 start_pulse() {
   pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit -n --use-pid-file=no \
     --system=false --disable-shm=yes --log-target=file:"$session/pulse.log" \
-    --load="module-null-sink sink_name=tabladex rate=48000 channels=2" \
+    --load="module-null-sink sink_name=tabladex rate=48000 channels=2 norewinds=1" \
     --load="module-native-protocol-unix auth-anonymous=1 socket=$session/pulse/native" \
     </dev/null >/dev/null 2>&1 &
   pulse_pid=$!
