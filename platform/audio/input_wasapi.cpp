@@ -18,8 +18,10 @@
 // timer tick, more when the sound server hands over several packets at once), while no
 // reading is early: the frames follow one another at the rate, so each packet's reading less
 // its frames since the start bounds the start's time from above, and the lowest bound over
-// the last second or two (the packets taken soonest) dates them all. Packets flagged as following a discontinuity (a
-// glitch of the engine) come out after a gap; silent packets are written as silence.
+// the last second or two (the packets taken soonest) dates them all. The latency reported is
+// how long before now the packet's last frame came in, so dated. Packets flagged as following
+// a discontinuity (a glitch of the engine) come out after a gap; silent packets are written
+// as silence.
 //
 // A device that goes away (a failed call, or no packet for a second) is released and the input
 // says it no longer captures; it is not opened again (startCapture opens a new one).
@@ -280,7 +282,7 @@ private:
         }
         const double first = stamp_.stamp(lowestStart(now - sinceCounter) + framesSinceStart_ / rate_, frames);
         framesSinceStart_ += frames;
-        const double latency = sinceCounter - length;
+        const double latency = now - first - length;
         status_->latency.store(latency, std::memory_order_relaxed);
         latencySum_ += latency;
         const bool silent = (flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0;
