@@ -185,7 +185,9 @@ if [ "$take_status" -ne 0 ]; then
     fail "the take failed its checks"
   fi
 fi
-# Listening through the monitor (WASAPI, whatever plays): only no pass or a clock 30 ms off fails.
+# Listening through the monitor (WASAPI, whatever plays): only no pass or a clock 60 ms off fails
+# (Wine dates its 100 ms capture packets by when its timer fetched them; runs have been seen
+# up to 33 ms apart, while a capture not on the output's clock was 100 ms off).
 if [ "$api" = WASAPI ]; then
   mkdir -p "$appdata" && printf 'listen = 1\nheadphones = 1\n' >"$appdata/settings.conf"
   env WINEDEBUG=-all,+debugstr "$wine" tabladex.exe rhythms/fallahi.krf </dev/null >"$work/app.out" 2>"$work/app.err" & app_pid=$!
@@ -199,7 +201,7 @@ if [ "$api" = WASAPI ]; then
     printf "%d %d %d %.1f %.1f\n", p, d, o, m, sqrt(v > 0 ? v : 0) }' "$appdata/practice.log")
   step "listening: $passes passes scored, $on of $due strokes on time, mean offset $mean ms, spread $spread ms"
   [ "$passes" -ge 1 ] || fail "listening scored no pass"
-  awk -v m="$mean" 'BEGIN { exit !(m * m <= 900) }' || fail "strokes heard $mean ms off: the input is not on the output's clock"
+  awk -v m="$mean" 'BEGIN { exit !(m * m <= 3600) }' || fail "strokes heard $mean ms off: the input is not on the output's clock"
   rm -rf "$appdata"
 fi
 echo "smoke run passed"
