@@ -29,12 +29,30 @@ constexpr float floorRise = 1.0116f;  // +0.05 dB
 // Magnitudes are compressed relative to a few times that floor, so the noise's own frame to
 // frame wobble makes little flux while anything standing out of it makes much.
 constexpr float floorScale = 4.f;
+// Clean digital input has no noise to follow, so the floor is kept over an absolute level
+// (per bin, 10 dB over the rounding noise of 16-bit samples; real rooms sit far above it)
+// and over what the strokes before still mask: a bin's power this far under the loudest bin
+// heard lately, that loudness falling at maskFallDbPerSecond. Without them the bins far above
+// a doum's partials, holding only their leakage some 80 dB under them, wobble by several
+// decibels as the partials beat and glide, and each wobble reads as a stroke.
+constexpr float absoluteFloorPerBin = 1e-12f;  // -120 dB against a full-scale sine's 0.25
+constexpr float maskDepth = 1e-6f;              // -60 dB
+constexpr double maskFallDbPerSecond = 60.0;
 // A peak counts when it is this far over the median of the flux before it, and over the floor.
 constexpr float thresholdMargin = 0.07f;
 constexpr float thresholdFloor = 0.08f;
 
 // Placing an onset: the attack's loudest stretch of this many samples ends the search.
 constexpr int shortWindow = 24;
+
+// A stream that opens on a stroke (a rendered take, a test's) has no quiet before it to rise
+// from, and one that opens on room noise looks the same for the first frames. The sound at
+// the start is taken for a stroke once at least half the bands have fallen startDrop under
+// it, as a struck drum's contact noise does within a few tens of milliseconds and steady
+// noise never does; it is dropped if that has not happened startVerdictSeconds in or when
+// another onset comes first.
+constexpr float startDrop = 0.0316f;  // -15 dB
+constexpr double startVerdictSeconds = 0.2;
 
 }  // namespace
 
@@ -49,8 +67,10 @@ struct OnsetDetector::State {
     std::array<int, maxBands + 1> bandEdge{};  // band b holds bins [bandEdge[b], bandEdge[b+1])
     int bandCount = 0;
     std::array<float, maxBands> floorPower{};
-    std::array<float, maxBands> previous{};
-    std::array<float, maxBands> previous2{};  // compressed magnitudes of the frame before
+    std::array<float, maxBands> previous{};  // band powers of the frame before
+    std::array<float, maxBands> before{};    // scratch: those compressed as this frame's are
+    float maskPerBin = 0.f;                  // what the strokes before mask, per bin
+    float maskFall = 1.f;                    // its fall per frame
     std::array<float, medianFrames> fluxHistory{};
     std::array<float, medianFrames> medianScratch{};
     std::array<double, 2 * frameSize> prefix{};  // running sums of squares for the envelopes
@@ -61,6 +81,12 @@ struct OnsetDetector::State {
     float flux[3] = {0, 0, 0};       // flux of frames k-2, k-1, k
     float threshold[3] = {0, 0, 0};  // and their thresholds
     int64_t lastOnset = -(int64_t{1} << 40);
+
+    // The stream's opening sound, while it is not yet known whether it was a stroke.
+    bool startPending = false;
+    Onset start;
+    std::array<float, maxBands> startPower{};  // the opening frames' loudest, per band
+    std::array<float, maxBands> startLeast{};  // and the least since
 
     explicit State(const OnsetSettings& s) : settings(s) {
         const double pi = std::acos(-1.0);
@@ -73,6 +99,7 @@ struct OnsetDetector::State {
             edge = std::max(edge + 1, int(std::lround(edge * 1.26)));
         }
         bandEdge[bandCount] = std::min(edge, bins - 1);
+        maskFall = float(std::pow(10.0, -maskFallDbPerSecond * hop / settings.rate / 10.0));
     }
 
     float sampleAt(int64_t index) const { return index < 0 ? 0.f : history[index & historyMask]; }
@@ -80,6 +107,9 @@ struct OnsetDetector::State {
     void measureFrame(std::vector<Onset>& found);
     float thresholdNow() const;
     void place(int64_t peakEnd, float strength, std::vector<Onset>& found);
+    bool split(int64_t base, int span, int64_t& onset);
+    void judgeStart(const std::array<float, maxBands>& power, std::vector<Onset>& found);
+    void settleStart(bool stroke, std::vector<Onset>& found);
     int bestSplit(const std::array<double, 2 * frameSize>& sums, int span, double& contrast) const;
 };
 
@@ -100,27 +130,37 @@ void OnsetDetector::State::measureFrame(std::vector<Onset>& found) {
     // Powers scaled so a full-scale sine's peak bin is about 0.25.
     constexpr float scale = 1.f / (0.25f * frameSize * frameSize);
     constexpr float tiny = 1e-16f;  // -160 dB: digital silence still has a floor
-    float sum = 0.f;
-    std::array<float, maxBands> now{};
+    const auto compress = [](float p, float ref) { return std::log1p(std::sqrt(p / ref) / floorScale); };
+    std::array<float, maxBands> now{}, bandPower{};
+    float loudestPerBin = 0.f;
     for (int b = 0; b < bandCount; ++b) {
-        float bandPower = 0.f;
-        for (int i = bandEdge[b]; i < bandEdge[b + 1]; ++i) bandPower += power[i];
-        const float p = std::max(tiny, bandPower * scale);
+        float sum = 0.f;
+        for (int i = bandEdge[b]; i < bandEdge[b + 1]; ++i) sum += power[i];
+        const float width = float(bandEdge[b + 1] - bandEdge[b]);
+        const float p = std::max(tiny, sum * scale);
+        bandPower[b] = p;
+        loudestPerBin = std::max(loudestPerBin, p / width);
         float& floor = floorPower[b];
         if (frames < warmUpFrames) floor = p;
         floor = p < floor ? std::max(p, floor * floorFall) : floor * floorRise;
-        now[b] = std::log1p(std::sqrt(p / floor) / floorScale);
+        // This frame and the one before against the same reference, so a moving floor or
+        // mask makes no flux of its own.
+        const float ref = std::max({floor, width * absoluteFloorPerBin, width * maskPerBin});
+        now[b] = compress(p, ref);
+        before[b] = compress(previous[b], ref);
     }
+    maskPerBin = std::max(maskPerBin * maskFall, loudestPerBin * maskDepth);
     // A band's rise counts over the loudest of it and its neighbours in the frame before, so
     // the beating of a decaying tail (a doum's low bins, a room's reverberation) makes little
     // flux while a new attack, rising in every band at once, makes as much as ever.
+    float sum = 0.f;
     for (int b = 0; b < bandCount && frames >= warmUpFrames; ++b) {
-        float before = previous[b];
-        if (b > 0) before = std::max(before, previous[b - 1]);
-        if (b + 1 < bandCount) before = std::max(before, previous[b + 1]);
-        sum += std::max(0.f, now[b] - before);
+        float was = before[b];
+        if (b > 0) was = std::max(was, before[b - 1]);
+        if (b + 1 < bandCount) was = std::max(was, before[b + 1]);
+        sum += std::max(0.f, now[b] - was);
     }
-    previous = now;
+    previous = bandPower;
     const float thisFlux = sum / float(bandCount);
 
     flux[0] = flux[1];
@@ -132,10 +172,54 @@ void OnsetDetector::State::measureFrame(std::vector<Onset>& found) {
     fluxHistory[frames % medianFrames] = thisFlux;
     ++frames;
 
+    judgeStart(bandPower, found);
     // The frame before this one is an onset's frame if it rose over its threshold and over
     // both neighbours.
     if (frames >= warmUpFrames + 3 && flux[1] > threshold[1] && flux[1] > flux[0] && flux[1] >= flux[2])
         place(end - hop, flux[1] / threshold[1], found);
+}
+
+// The opening frames (the first wholly inside the stream and the two after) give the start's
+// loudness; from then on it is watched for the fall that tells a stroke.
+void OnsetDetector::State::judgeStart(const std::array<float, maxBands>& power, std::vector<Onset>& found) {
+    const int64_t measured = frames - 1;
+    if (measured < warmUpFrames - 1 || measured > warmUpFrames + 1 + int64_t(startVerdictSeconds * settings.rate) / hop)
+        return;
+    if (measured <= warmUpFrames + 1) {
+        for (int b = 0; b < bandCount; ++b)
+            startPower[b] = measured == warmUpFrames - 1 ? power[b] : std::max(startPower[b], power[b]);
+        if (measured < warmUpFrames + 1) return;
+        // Something must stand out of digital silence for there to be a stroke at all.
+        float loudness = 0.f;
+        bool audible = false;
+        for (int b = 0; b < bandCount; ++b) {
+            const float floor = float(bandEdge[b + 1] - bandEdge[b]) * absoluteFloorPerBin;
+            audible |= startPower[b] > 1000.f * floor;
+            loudness += std::log1p(std::sqrt(startPower[b] / floor) / floorScale);
+        }
+        int64_t onset = 0;
+        if (!audible || !split(-64, int(std::min<int64_t>(fed, frameSize + 2 * hop)) + 64, onset)) return;
+        start = Onset{onset, std::max(1.f, loudness / float(bandCount) / thresholdFloor)};
+        startLeast = startPower;
+        startPending = true;
+        return;
+    }
+    if (!startPending) return;
+    int fallen = 0;
+    for (int b = 0; b < bandCount; ++b) {
+        startLeast[b] = std::min(startLeast[b], power[b]);
+        fallen += startLeast[b] < startPower[b] * startDrop;
+    }
+    if (2 * fallen >= bandCount) settleStart(true, found);
+    else if (measured == warmUpFrames + 1 + int64_t(startVerdictSeconds * settings.rate) / hop) settleStart(false, found);
+}
+
+void OnsetDetector::State::settleStart(bool stroke, std::vector<Onset>& found) {
+    if (!startPending) return;
+    startPending = false;
+    if (!stroke) return;
+    lastOnset = start.frame;
+    found.push_back(start);
 }
 
 // Puts the onset of the attack that peaked in the frame ending at peakEnd to the sample. The
@@ -167,11 +251,11 @@ int OnsetDetector::State::bestSplit(const std::array<double, 2 * frameSize>& sum
     return split;
 }
 
-void OnsetDetector::State::place(int64_t peakEnd, float strength, std::vector<Onset>& found) {
-    const int64_t base = std::max<int64_t>({0, peakEnd - frameSize, lastOnset + minGap / 2});
-    const int span = int(std::min<int64_t>(fed, peakEnd + hop) - base);
-    if (span <= 4 * shortWindow) return;
-
+// The onset in samples [base, base + span): the best split of the signal or of its first
+// difference, whichever parts the louder attack from what came before. False if the stretch
+// is too short to tell.
+bool OnsetDetector::State::split(int64_t base, int span, int64_t& onset) {
+    if (span <= 4 * shortWindow) return false;
     prefix[0] = 0.0;
     prefixHigh[0] = 0.0;
     for (int i = 0; i < span; ++i) {
@@ -180,14 +264,23 @@ void OnsetDetector::State::place(int64_t peakEnd, float strength, std::vector<On
         prefix[i + 1] = prefix[i] + double(x) * x;
         prefixHigh[i + 1] = prefixHigh[i] + double(change) * change;
     }
-    int onset = 0;
+    int best = 0;
     double contrast = 0.0;
     for (const auto* sums : {&prefix, &prefixHigh}) {
         double splitContrast = 0.0;
-        const int split = bestSplit(*sums, span, splitContrast);
-        if (splitContrast > contrast) contrast = splitContrast, onset = split;
+        const int at = bestSplit(*sums, span, splitContrast);
+        if (splitContrast > contrast) contrast = splitContrast, best = at;
     }
-    const int64_t frame = base + onset;
+    onset = base + best;
+    return true;
+}
+
+void OnsetDetector::State::place(int64_t peakEnd, float strength, std::vector<Onset>& found) {
+    // Onsets come in order: a start still in doubt is no stroke.
+    settleStart(false, found);
+    const int64_t base = std::max<int64_t>({0, peakEnd - frameSize, lastOnset + minGap / 2});
+    int64_t frame = 0;
+    if (!split(base, int(std::min<int64_t>(fed, peakEnd + hop) - base), frame)) return;
     if (frame - lastOnset < minGap) return;
     lastOnset = frame;
     found.push_back(Onset{frame, strength});
@@ -213,6 +306,7 @@ void OnsetDetector::flush(std::vector<Onset>& found) {
     // the stream's.
     State& s = *state_;
     const int64_t end = s.fed;
+    s.settleStart(false, found);  // the silence would make any start fall away
     const std::size_t before = found.size();
     static const std::array<float, hop> silence{};
     for (int i = 0; i < frameSize / hop + 2; ++i) feed(silence.data(), silence.size(), found);

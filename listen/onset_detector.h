@@ -6,7 +6,11 @@
 // the sample where the signal turns from what came before to the attack. The threshold looks
 // only at past frames and a peak is confirmed one hop later, so an onset is reported at most
 // latencyFrames() samples after it happened. Onsets closer than minGapSeconds to the one
-// before are taken as part of it.
+// before are taken as part of it. Bands are measured against the larger of the room's noise,
+// an absolute floor and what the strokes just before still mask, so a clean stroke's ringing
+// is no new stroke. A stroke that opens the stream (nothing before it to rise from) is told
+// from noise that opens it only as it dies away, so it is reported up to a fifth of a second
+// late.
 //
 // Threads: one detector is fed by one thread at a time. Ownership: the detector owns its
 // history and scratch (sized at construction: feeding allocates nothing); callers own the

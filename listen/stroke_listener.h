@@ -3,7 +3,8 @@
 //
 // The onset detector and the feature meter in one streaming unit, what the tutor feeds from
 // its capture ring and the command-line scorer from a recorded take. A stroke is reported once
-// the window after its onset has been fed, so at most latencyFrames() after it.
+// the window after its onset has been fed, so at most latencyFrames() after it (a stroke that
+// opens the stream, up to a fifth of a second: see onset_detector.h).
 //
 // Threads: one listener is fed by one thread at a time. Ownership: the listener owns its
 // detector, a short history of the samples and its calibration (a copy); feeding allocates

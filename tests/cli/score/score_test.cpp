@@ -1,6 +1,7 @@
 // tabladex-score end to end: a take built from the shipped samples, every stroke of two passes
 // of baladi_slap (the second silent) placed at a known offset from the grid, one left out,
-// one played as the wrong stroke and one extra; scored at --start and fitted.
+// one played as the wrong stroke and one extra; scored at --start and fitted. And clean
+// renders of shipped rhythms, each stroke heard on time and nothing more.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/wait.h>
@@ -68,9 +69,9 @@ protected:
     }
 
     // The program's standard output and exit status.
-    static std::string run(const std::string& args, int& status) {
+    static std::string run(const std::string& args, int& status, const char* program = TABLADEX_SCORE_PROGRAM) {
         std::string out;
-        FILE* pipe = ::popen((std::string(TABLADEX_SCORE_PROGRAM) + " " + args + " 2>/dev/null").c_str(), "r");
+        FILE* pipe = ::popen((std::string(program) + " " + args + " 2>/dev/null").c_str(), "r");
         char buffer[4096];
         for (std::size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
         status = pipe ? WEXITSTATUS(::pclose(pipe)) : -1;
@@ -165,6 +166,29 @@ TEST_F(Score, StrokesAtKnownOffsetsScoredWithinAMillisecond) {
     EXPECT_NE(silent.find("\"missed\": 32,"), std::string::npos) << silent;
     run(rhythm + " " + (dir_ / "none.wav").string(), status);
     EXPECT_EQ(status, 1);
+}
+
+// Digital silence under a doum's ringing once made the listener hear strokes in it, which then
+// took the place of the tek after; and a take opening on a stroke lost that stroke.
+TEST_F(Score, CleanRendersAreHeardStrokeForStroke) {
+    for (const char* name : {"baladi_slap", "maqsum", "maqsum_half_tek"}) {
+        SCOPED_TRACE(name);
+        const std::string rhythm = data_ + "rhythms/" + name + ".krf", take = (dir_ / "render.wav").string();
+        int status = -1;
+        run(rhythm + " -o " + take + " --repeats 2", status, TABLADEX_RENDER_PROGRAM);
+        ASSERT_EQ(status, 0);
+        const std::string json = run("--json --start 0 --repeats 2 " + rhythm + " " + take, status);
+        const std::size_t at = json.find("\"summary\": ");
+        ASSERT_NE(at, std::string::npos) << json;
+        const auto count = [&](const std::string& field) {
+            const std::size_t from = json.find("\"" + field + "\": ", at);
+            return from == std::string::npos ? -1 : std::atoi(json.c_str() + from + field.size() + 4);
+        };
+        EXPECT_GT(count("strokes"), 16);
+        EXPECT_EQ(count("on_time"), count("strokes")) << json.substr(at);
+        EXPECT_EQ(count("missed"), 0);
+        EXPECT_EQ(count("extra"), 0);
+    }
 }
 
 }  // namespace
