@@ -206,6 +206,11 @@ void Listening::scorePasses(TutorApp& app) {
                     case Verdict::Pending: break;
                 }
                 StepMark& shown = marks_[scoring.stepOf[i]];
+                // How long after the stroke reached the microphone its mark shows.
+                if (shown == StepMark::None && mark != StepMark::None && score.strokes[i].heardIndex >= 0) {
+                    if (feedbackDelays_.size() >= 256) feedbackDelays_.erase(feedbackDelays_.begin());
+                    feedbackDelays_.push_back(app.stepTimer.seconds() - heard[score.strokes[i].heardIndex].time);
+                }
                 changed |= shown != mark;
                 shown = mark;
             }

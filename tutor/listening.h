@@ -110,6 +110,10 @@ public:
     // Whether anything here wants frames while the transport is quiet.
     bool busy() const { return mode_ != Mode::Idle; }
 
+    // Seconds from each of the latest (up to 256) strokes heard reaching the microphone to
+    // the frame that marks it, oldest first: what the learner waits for, for the benchmark.
+    const std::vector<double>& feedbackDelays() const { return feedbackDelays_; }
+
     // The input's frames read so far, as times on the step timer (for tests and checks).
     double inputTime(int64_t frame) const;
 
@@ -155,6 +159,7 @@ private:
     std::vector<std::string> notice_;  // the pass's summary, a page at a time
     double noticeFrom_ = 0;
     std::vector<ScoredPassReport> scored_;
+    std::vector<double> feedbackDelays_;
     // Calibration and the latency check, and their results once ready.
     bool resultReady_ = false;
     bool latencyChecked_ = false;  // the result ready is the latency check's

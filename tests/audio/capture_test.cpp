@@ -17,14 +17,6 @@
 #include "measure/sound_server.h"
 #include "wav_fixtures.h"
 
-#if defined(__SANITIZE_THREAD__)
-// libpulse recycles its packets through a process-wide lock-free list whose atomics, inside the
-// uninstrumented library, ThreadSanitizer cannot see: a packet one connection's thread freed and
-// another's reuses (here the output's and the input's) looks like a race on its memory.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:pa_packet_new_data\nrace:pa_srbchannel_read\nrace:pa_iochannel_read_with_ancil_data\n";
-}
-#endif
 
 namespace {
 

@@ -2,7 +2,6 @@
 
 #include <sndfile.h>
 
-#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -49,8 +48,8 @@ Take makeTake(const std::vector<Placed>& strokes, double seconds, float noiseDb,
     Take take;
     take.samples.assign(std::size_t(seconds * take.rate), 0.f);
     std::mt19937 random(seed);
-    std::normal_distribution<float> noise(0.f, std::pow(10.f, std::max(noNoise, noiseDb) / 20.f));
-    for (float& x : take.samples) x = noiseDb > noNoise ? noise(random) : 0.f;
+    std::normal_distribution<float> noise(0.f, std::pow(10.f, noiseDb / 20.f));
+    for (float& x : take.samples) x = noise(random);
     for (const Placed& stroke : strokes) {
         const auto& data = sampleData(stroke.sample);
         const float gain = std::pow(10.f, stroke.gainDb / 20.f);

@@ -27,9 +27,6 @@ struct Take {
 
 StrokeKind kindOf(Sample sample);
 
-// Below this, makeTake adds no noise: clean digital input, as the tutor hears itself.
-constexpr float noNoise = -200.f;
-
 // The placed samples mixed, over white noise noiseDb below full scale; seeded, so repeatable.
 Take makeTake(const std::vector<Placed>& strokes, double seconds, float noiseDb, unsigned seed);
 
