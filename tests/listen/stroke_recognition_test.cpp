@@ -20,12 +20,12 @@ const std::vector<Sample> calibrationOrder = {
 
 // Every stroke heard once, within a millisecond, and all but at most `wrong` as their kinds
 // (a soft half tek just after a loud doum can pass for a slap).
-void expectHeard(const StrokeCalibration& calibration, unsigned seed, int wrong) {
+void expectHeard(const StrokeCalibration& calibration, unsigned seed, int wrong, float noiseDb = -55.f) {
     const std::vector<Sample> mixed = {Sample::Slap, Sample::Doum, Sample::HalfTek, Sample::Tek,
                                        Sample::Doum, Sample::Tek,  Sample::Slap,    Sample::Doum,
                                        Sample::HalfTek, Sample::Slap, Sample::Tek,  Sample::Doum};
     const auto strokes = inSequence(mixed, 0.23, seed);
-    const Take take = makeTake(strokes, 4.0, -55.f, seed);
+    const Take take = makeTake(strokes, 4.0, noiseDb, seed);
     StrokeListener listener(take.rate, calibration);
     std::vector<HeardStroke> heard;
     for (std::size_t at = 0; at < take.samples.size(); at += 512)
@@ -59,6 +59,11 @@ TEST(StrokeRecognition, aLearnersTakeCalibratesAndHearsAFreshTake) {
     ASSERT_TRUE(result.ok) << result.message;
     EXPECT_TRUE(result.calibration.learner);
     expectHeard(result.calibration, 12, 1);
+    // Clean (noise at -300 dB), as a tutor listening to its own output hears.
+    const Take clean = makeTake(inSequence(calibrationOrder, 0.6, 11), 8.5, -300.f, 11);
+    const CalibrationResult fromClean = calibrateFromTake(clean.samples.data(), clean.samples.size(), clean.rate);
+    ASSERT_TRUE(fromClean.ok) << fromClean.message;
+    expectHeard(fromClean.calibration, 12, 1, -300.f);
 }
 
 TEST(StrokeRecognition, aBadCalibrationTakeIsRefusedWithWhatWasWrong) {
