@@ -84,6 +84,10 @@ TEST_F(MainWindow, CarriesTheMenuBar) {
                          "Stop 10 BPM Away", "Stop 20 BPM Away", "Stop 30 BPM Away", "Stop 40 BPM Away",
                          "Stop 60 BPM Away", "",
                          "Silent Passes", "Off", "1 of 2", "1 of 3", "2 of 4", "1 of 4", "",
+                         "", "Listen", "Listening", "Call and Answer", "Headphones", "",
+                         "Strict: On Time Within 10 ms", "Normal: On Time Within 20 ms",
+                         "Relaxed: On Time Within 35 ms", "", "Calibrate My Strokes...",
+                         "Measure the Sound Delay...", "",
                          "", "Hold This Entry", "", "Practice Log", "",
                          "Help", "About the Tabladex", "Help Contents", ""}));
     EXPECT_EQ(ids, (std::vector<int>{0,     40001, 40008, 0,     40003, 0,     0,     40007, 0,
@@ -91,7 +95,9 @@ TEST_F(MainWindow, CarriesTheMenuBar) {
                                      40030, 40031, 0,     0,     0,     0,     40041, 40042, 40043, 0,
                                      0,     40051, 40052, 40053, 40054, 40055, 40056, 40057, 0,
                                      40061, 40062, 40063, 40064, 40065, 0,     0,     40071, 40072,
-                                     40073, 40074, 40075, 0,     0,     40081, 0,     40082, 0,
+                                     40073, 40074, 40075, 0,     0,     40091, 0,     40092, 40093,
+                                     0,     40094, 40095, 40096, 0,     40097, 40098, 0,     0,
+                                     40081, 0,     40082, 0,
                                      0,     40004, 40011, 0}));
 }
 

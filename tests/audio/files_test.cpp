@@ -128,15 +128,15 @@ TEST_F(FileErrors, MissingTextAndTruncatedFilesGiveTheirOwnCodeAndText) {
 TEST(ErrorText, EveryCodeReadsPlainlyAndUnknownCodesSaySo) {
     EXPECT_STREQ(audio::errorString(audio::Ok), "No errors.");
     EXPECT_STREQ(audio::errorString(-1), "Unknown error.");
-    EXPECT_STREQ(audio::errorString(audio::ErrBusy + 1), "Unknown error.");
+    EXPECT_STREQ(audio::errorString(audio::ErrInputInit + 1), "Unknown error.");
     std::set<std::string> seen;
-    for (int code = audio::Ok; code <= audio::ErrBusy; ++code) {
+    for (int code = audio::Ok; code <= audio::ErrInputInit; ++code) {
         const std::string text = audio::errorString(code);
         EXPECT_NE(text, "Unknown error.") << code;
         EXPECT_EQ(text.back(), '.') << code;
         seen.insert(text);
     }
-    EXPECT_EQ(seen.size(), static_cast<std::size_t>(audio::ErrBusy + 1));
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(audio::ErrInputInit + 1));
 }
 
 TEST(Lifecycle, ReleaseIsSafeAfterEveryFailedStep) {
