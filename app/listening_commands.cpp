@@ -137,7 +137,7 @@ void loadStrokeCalibration(TutorApp& app, HWND window) {
 
 bool startListeningCheck(TutorApp& app, HWND window, int commandId) {
     if (commandId != ID_PRACTICE_CALIBRATE && commandId != ID_PRACTICE_MEASUREDELAY) return false;
-    if (app.listening.busy() && (app.listening.calibrating() || app.listening.checkingLatency())) return true;
+    if (app.listening.busy()) return true;  // one check at a time
     const bool calibrate = commandId == ID_PRACTICE_CALIBRATE;
     const char* text =
         calibrate ? "Play four doums, then four teks, then four slaps, each at least half a second apart, on "

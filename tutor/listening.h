@@ -107,8 +107,9 @@ public:
     bool latencyCheckDone(LatencyCheck& result);
     // The notice slot's text while calibrating or checking.
     std::string progressText() const;
-    // Whether anything here wants frames while the transport is quiet.
-    bool busy() const { return mode_ != Mode::Idle; }
+    // A check runs and wants every frame; listening while stopped does not (the input's ring
+    // holds seconds, read by the quiet tutor's slower frames).
+    bool busy() const { return mode_ == Mode::Calibrating || mode_ == Mode::CheckingLatency; }
 
     // Seconds from each of the latest (up to 256) strokes heard reaching the microphone to
     // the frame that marks it, oldest first: what the learner waits for, for the benchmark.
