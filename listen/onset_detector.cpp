@@ -41,6 +41,17 @@ constexpr double maskFallDbPerSecond = 60.0;
 // A peak counts when it is this far over the median of the flux before it, and over the floor.
 constexpr float thresholdMargin = 0.07f;
 constexpr float thresholdFloor = 0.08f;
+// Room noise in a band a bin or two wide swings by 15 dB and more from frame to frame, and
+// now and then several such bands at the bottom of the spectrum swing up together by chance:
+// flux enough for a peak, in a silent room. So a peak also needs some of its rise to stand
+// over what the noise itself reaches: per band, the floor (about the noise's 9th percentile)
+// raised to the noise's 99th percentile for the band's width, that noise's power being
+// chi-square with about 4/3 degrees of freedom a bin under the Hann window. A stroke rises
+// far over it in many bands; the noise's own swings reach it only in rare frames and bands.
+constexpr double floorPercentileZ = -1.335;  // where the floor settles, as a normal quantile
+constexpr double noiseTopZ = 2.33;           // the 99th percentile
+constexpr double noiseDofPerBin = 4.0 / 3.0;
+constexpr float clearFluxFloor = 0.01f;
 
 // Placing an onset: the attack's loudest stretch of this many samples ends the search.
 constexpr int shortWindow = 24;
@@ -67,6 +78,7 @@ struct OnsetDetector::State {
     std::array<int, maxBands + 1> bandEdge{};  // band b holds bins [bandEdge[b], bandEdge[b+1])
     int bandCount = 0;
     std::array<float, maxBands> floorPower{};
+    std::array<float, maxBands> noiseTop{};  // the noise's top over its floor, per band
     std::array<float, maxBands> previous{};  // band powers of the frame before
     std::array<float, maxBands> before{};    // scratch: those compressed as this frame's are
     float maskPerBin = 0.f;                  // what the strokes before mask, per bin
@@ -79,6 +91,7 @@ struct OnsetDetector::State {
     int64_t fed = 0;
     int64_t frames = 0;        // frames measured; frame k ends at sample (k + 1) * hop
     float flux[3] = {0, 0, 0};       // flux of frames k-2, k-1, k
+    float clearFlux[3] = {0, 0, 0};  // the part of it over the noise's top
     float threshold[3] = {0, 0, 0};  // and their thresholds
     int64_t lastOnset = -(int64_t{1} << 40);
 
@@ -99,6 +112,13 @@ struct OnsetDetector::State {
             edge = std::max(edge + 1, int(std::lround(edge * 1.26)));
         }
         bandEdge[bandCount] = std::min(edge, bins - 1);
+        for (int b = 0; b < bandCount; ++b) {
+            // Wilson and Hilferty's cube-root normal approximation of the chi-square quantiles.
+            const double dof = std::max(2.0, noiseDofPerBin * (bandEdge[b + 1] - bandEdge[b]));
+            const double c = 2.0 / (9.0 * dof);
+            const auto quantile = [c](double z) { return std::pow(std::max(1e-3, 1.0 - c + z * std::sqrt(c)), 3.0); };
+            noiseTop[b] = float(quantile(noiseTopZ) / quantile(floorPercentileZ));
+        }
         maskFall = float(std::pow(10.0, -maskFallDbPerSecond * hop / settings.rate / 10.0));
     }
 
@@ -131,7 +151,7 @@ void OnsetDetector::State::measureFrame(std::vector<Onset>& found) {
     constexpr float scale = 1.f / (0.25f * frameSize * frameSize);
     constexpr float tiny = 1e-16f;  // -160 dB: digital silence still has a floor
     const auto compress = [](float p, float ref) { return std::log1p(std::sqrt(p / ref) / floorScale); };
-    std::array<float, maxBands> now{}, bandPower{};
+    std::array<float, maxBands> now{}, bandPower{}, top{};
     float loudestPerBin = 0.f;
     for (int b = 0; b < bandCount; ++b) {
         float sum = 0.f;
@@ -148,17 +168,19 @@ void OnsetDetector::State::measureFrame(std::vector<Onset>& found) {
         const float ref = std::max({floor, width * absoluteFloorPerBin, width * maskPerBin});
         now[b] = compress(p, ref);
         before[b] = compress(previous[b], ref);
+        top[b] = compress(floor * noiseTop[b], ref);
     }
     maskPerBin = std::max(maskPerBin * maskFall, loudestPerBin * maskDepth);
     // A band's rise counts over the loudest of it and its neighbours in the frame before, so
     // the beating of a decaying tail (a doum's low bins, a room's reverberation) makes little
     // flux while a new attack, rising in every band at once, makes as much as ever.
-    float sum = 0.f;
+    float sum = 0.f, clearSum = 0.f;
     for (int b = 0; b < bandCount && frames >= warmUpFrames; ++b) {
         float was = before[b];
         if (b > 0) was = std::max(was, before[b - 1]);
         if (b + 1 < bandCount) was = std::max(was, before[b + 1]);
         sum += std::max(0.f, now[b] - was);
+        clearSum += std::max(0.f, now[b] - std::max(was, top[b]));
     }
     previous = bandPower;
     const float thisFlux = sum / float(bandCount);
@@ -166,6 +188,9 @@ void OnsetDetector::State::measureFrame(std::vector<Onset>& found) {
     flux[0] = flux[1];
     flux[1] = flux[2];
     flux[2] = thisFlux;
+    clearFlux[0] = clearFlux[1];
+    clearFlux[1] = clearFlux[2];
+    clearFlux[2] = clearSum / float(bandCount);
     threshold[0] = threshold[1];
     threshold[1] = threshold[2];
     threshold[2] = thresholdNow();
@@ -174,8 +199,9 @@ void OnsetDetector::State::measureFrame(std::vector<Onset>& found) {
 
     judgeStart(bandPower, found);
     // The frame before this one is an onset's frame if it rose over its threshold and over
-    // both neighbours.
-    if (frames >= warmUpFrames + 3 && flux[1] > threshold[1] && flux[1] > flux[0] && flux[1] >= flux[2])
+    // both neighbours, and not only within the noise's own swings.
+    if (frames >= warmUpFrames + 3 && flux[1] > threshold[1] && flux[1] > flux[0] && flux[1] >= flux[2] &&
+        clearFlux[1] > clearFluxFloor)
         place(end - hop, flux[1] / threshold[1], found);
 }
 

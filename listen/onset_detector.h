@@ -8,9 +8,10 @@
 // latencyFrames() samples after it happened. Onsets closer than minGapSeconds to the one
 // before are taken as part of it. Bands are measured against the larger of the room's noise,
 // an absolute floor and what the strokes just before still mask, so a clean stroke's ringing
-// is no new stroke. A stroke that opens the stream (nothing before it to rise from) is told
-// from noise that opens it only as it dies away, so it is reported up to a fifth of a second
-// late.
+// is no new stroke, and a peak needs some of its rise over what the room's noise itself
+// reaches in each band, so the noise's chance swings are no strokes. A stroke that opens the
+// stream (nothing before it to rise from) is told from noise that opens it only as it dies
+// away, so it is reported up to a fifth of a second late.
 //
 // Threads: one detector is fed by one thread at a time. Ownership: the detector owns its
 // history and scratch (sized at construction: feeding allocates nothing); callers own the

@@ -50,3 +50,12 @@ TEST(OnsetDetector, findsEachStrokeOnceToTheMillisecondWhateverTheBlocks) {
     expectEachFoundOnce(-60.f, 11025);
     expectEachFoundOnce(-300.f, 0);  // clean: a doum's ringing once read as strokes
 }
+
+TEST(OnsetDetector, hearsNothingInAMinuteOfRoomNoise) {
+    const Take take = makeTake({}, 60.0, -50.f, 1);  // once heard five strokes in it
+    OnsetDetector detector(OnsetSettings{take.rate, 0.04});
+    std::vector<Onset> found;
+    detector.feed(take.samples.data(), take.samples.size(), found);
+    detector.flush(found);
+    EXPECT_TRUE(found.empty()) << found.size() << " onsets, the first at frame " << found[0].frame;
+}
